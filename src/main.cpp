@@ -1,0 +1,201 @@
+// quorvel: listens on one TCP port, echoes each HTTP request it receives to
+// standard output, byte for byte, and answers every one with the same short
+// 200 reply. One connection at a time, one thread, blocking calls.
+#include "arg.h"
+#include "buf.h"
+#include "net.h"
+#include "req.h"
+
+#include <ctype.h>
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#define DEFAULT_PORT 10082
+#define BACKLOG 128
+#define SCRATCH_SIZE 512
+
+static const char *const banner[] = {
+    "                                                                                              "
+    "                        ____",
+    "                                                                                              "
+    "                       /:::/",
+    "          ________        __        __        ________        __  ______        __        __  "
+    "      ________        ~~/:/",
+    "       __/:::::::/_      /:/       /:/     __/:::::::/_      /:/_/:::::/_      /:/       /:/  "
+    "   __/:::::::/_        /:/",
+    "      /:/~~~~~~~/:/     /:/       /:/     /:/~~~~~~~/:/     /:::/~~~~~/:/     /:/_    __/:/   "
+    "  /:/_______/:/       /:/",
+    "     /:/     __/:/     /:/     __/:/     /:/       /:/     /:/~      ~~      ~~/:/   /:/~     "
+    " /:::::::::::/       /:/",
+    "    /:/_____/:::/     /:/_____/:::/     /:/_______/:/     /:/                 /:/___/:/       "
+    "/:/_______~~        /:/_",
+    "   ~~/:::::/~/:/     ~~/:::::/~/:/     ~~/:::::::/~      /:/                 ~~/:::/~        "
+    "~~/:::::::/         /:::/",
+    "    ~~~~~~  /:/       ~~~~~~  ~~        ~~~~~~~~        ~~                    ~~~~            "
+    "~~~~~~~~          ~~~~",
+    "           /:/",
+    "          ~~",
+};
+
+// The -l value: atoi's syntax (leading white space, optional sign, digits up
+// to the first non-digit, none giving 0), reduced modulo 65536 so that -1
+// is 65535. Reducing digit by digit gives the true residue for a number of
+// any length, where atoi itself would overflow.
+static unsigned short port_parse(const char *s) {
+    while (isspace(static_cast<unsigned char>(*s))) {
+        s++;
+    }
+    bool negative = *s == '-';
+    if (*s == '-' || *s == '+') {
+        s++;
+    }
+    unsigned value = 0;
+    for (; *s >= '0' && *s <= '9'; s++) {
+        value = (value * 10 + static_cast<unsigned>(*s - '0')) % 65536;
+    }
+    return static_cast<unsigned short>(negative ? (65536 - value) % 65536 : value);
+}
+
+static void echo(const char *data, int len) {
+    fwrite(data, 1, static_cast<size_t>(len), stdout);
+}
+
+// Reads one request from conn_fd and echoes every byte it receives: the
+// header block once it is complete, then the body as it arrives, then a
+// newline. Returns 1 when the connection was closed here, because the peer
+// went away (or the buffer could not grow) before the header block was
+// complete; then no reply is due. Returns 0 with the socket still open.
+static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf) {
+    req_t req;
+    req_init(&req);
+    int closed = 0;
+    int head_len = 0;
+    while (head_len == 0) {
+        int n = static_cast<int>(recv(conn_fd, buf, SCRATCH_SIZE, 0));
+        if (n <= 0) {
+            printf("socket close fd=%d\n", static_cast<int>(conn_fd));
+            closed = 1;
+            break;
+        }
+        if (buf_push(bufx, buf, n) != n) {
+            errno = ENOMEM;
+            perror("buf_push() error");
+            closed = 1;
+            break;
+        }
+        head_len = req_find_head(&req, buf_get_head(bufx), buf_get_length(bufx));
+    }
+    if (closed) {
+        closesocket(conn_fd);
+    } else {
+        const char *str = buf_get_head(bufx);
+        int str_len = buf_get_length(bufx);
+        echo(str, str_len);
+        fflush(stdout);
+        // Body bytes that came with the header block count towards the
+        // body; what is still missing is read in chunks that leave room for
+        // a terminator in the scratch area.
+        req_frame(&req, str, head_len);
+        int state = req_feed(&req, str + head_len, str_len - head_len);
+        while (state == 0) {
+            int i = static_cast<int>(recv(conn_fd, buf, SCRATCH_SIZE - 1, 0));
+            if (i <= 0) {
+                break; // a short body still gets its reply
+            }
+            echo(buf, i);
+            state = req_feed(&req, buf, i);
+        }
+    }
+    putchar('\n');
+    fflush(stdout);
+    buf_reset(bufx);
+    return closed;
+}
+
+int main(int argc, char **argv) {
+    buf_t bufx;
+    char buf[SCRATCH_SIZE];
+    WSADATA wsaData;
+    SOCKET listen_fd = INVALID_SOCKET;
+    SOCKET conn_fd = INVALID_SOCKET;
+    struct sockaddr_in addr;
+    sock_len_t addr_size = sizeof addr;
+    unsigned short listen_port = DEFAULT_PORT;
+    int option_val = 1;
+    arg_t arg;
+
+    // Without storage the buffer still allocates on its first push.
+    (void)buf_init(&bufx);
+    stdout_binary();
+
+    arg_init(&arg, argc, argv);
+    char *p = arg_get_value(&arg, "-l");
+    if (p != nullptr) {
+        listen_port = port_parse(p);
+    }
+
+    int rc = WSAStartup(MAKEWORD(2, 0), &wsaData);
+    if (rc != 0) {
+        sock_perror("WSAStartup() error", rc);
+        return 1;
+    }
+    listen_fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (listen_fd == INVALID_SOCKET) {
+        sock_perror("socket() error", sock_error());
+        return 1;
+    }
+    memset(&addr, 0, sizeof addr);
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(listen_port);
+    if (setsockopt(listen_fd, SOL_SOCKET, REUSE_OPTION, reinterpret_cast<char *>(&option_val),
+                   sizeof option_val) != 0) {
+        sock_perror("setsockopt() SO_REUSEADDR", sock_error());
+        return 1;
+    }
+    if (bind(listen_fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) != 0) {
+        sock_perror("bind() error", sock_error());
+        return 1;
+    }
+    if (listen(listen_fd, BACKLOG) != 0) {
+        sock_perror("listen() error", sock_error());
+        return 1;
+    }
+    // With port 0 the system chose the port; show the one really bound.
+    if (getsockname(listen_fd, reinterpret_cast<struct sockaddr *>(&addr), &addr_size) != 0) {
+        sock_perror("getsockname() error", sock_error());
+        return 1;
+    }
+    listen_port = ntohs(addr.sin_port);
+
+    for (const char *row : banner) {
+        puts(row);
+    }
+    putchar('\n');
+    printf("Listening on port:%u\n\n", static_cast<unsigned>(listen_port));
+    fflush(stdout);
+
+    for (;;) {
+        addr_size = sizeof addr;
+        conn_fd = accept(listen_fd, reinterpret_cast<struct sockaddr *>(&addr), &addr_size);
+        if (conn_fd == INVALID_SOCKET) {
+            sock_perror("accept() error", sock_error());
+            continue;
+        }
+        // Not flushed here: the echo's flushes carry it out with the request.
+        printf("===========================================\n"
+               "A new connection %s:%d\n"
+               "===========================================\n",
+               inet_ntoa(addr.sin_addr), ntohs(addr.sin_port));
+        if (request_read(conn_fd, &bufx, buf)) {
+            continue;
+        }
+        snprintf(buf, sizeof buf, "%s\r\n%s\r\n%s\r\n%s\r\n\r\n%s", "HTTP/1.1 200 OK",
+                 "Server: quorvel (Power by dellabrix)", "Content-Type: text/html",
+                 "Content-Length: 14", "You look good!");
+        // A peer that has gone makes this fail; nothing more is owed to it.
+        (void)send(conn_fd, buf, static_cast<int>(strlen(buf)), SEND_FLAGS);
+        closesocket(conn_fd);
+    }
+}
