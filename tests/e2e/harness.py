@@ -1,0 +1,222 @@
+"""Drives the real quorvel binary for the end-to-end tests.
+
+The server runs as a child process with its standard output and error read
+by background threads. Every wait has a deadline; a timeout fails with what
+has arrived so far. QUORVEL_BIN names the binary, QUORVEL_LAUNCHER an
+optional command to run it under (wine, valgrind), and QUORVEL_TIMEOUT_SCALE
+stretches every deadline for slow launchers.
+"""
+
+import os
+import re
+import shlex
+import socket
+import subprocess
+import threading
+import time
+import unittest
+
+BIN = os.environ.get("QUORVEL_BIN", "")
+LAUNCHER = shlex.split(os.environ.get("QUORVEL_LAUNCHER", ""))
+SCALE = float(os.environ.get("QUORVEL_TIMEOUT_SCALE", "1"))
+TIMEOUT = 10.0 * SCALE
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+RULE = b"=" * 43
+REPLY = (b"HTTP/1.1 200 OK\r\n"
+         b"Server: quorvel (Power by dellabrix)\r\n"
+         b"Content-Type: text/html\r\n"
+         b"Content-Length: 14\r\n"
+         b"\r\n"
+         b"You look good!")
+with open(os.path.join(HERE, "banner.txt"), "rb") as f:
+    BANNER = f.read()
+PORT_LINE = re.compile(rb"Listening on port:(\d+)\n\n")
+ANNOUNCEMENT = re.compile(rb"=+\nA new connection 127\.0\.0\.1:(\d+)\n=+\n")
+
+
+def startup_output(port):
+    return BANNER + b"\n" + b"Listening on port:%d\n\n" % port
+
+
+def announcement(client_port):
+    return RULE + b"\nA new connection 127.0.0.1:%d\n" % client_port + RULE + b"\n"
+
+
+def free_port():
+    """A port nobody held a moment ago (for tests that must name one)."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def port_is_free(port):
+    with socket.socket() as s:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            s.bind(("0.0.0.0", port))
+        except OSError:
+            return False
+        return True
+
+
+def require(condition, why):
+    """Skips a test whose tool is missing, unless CI demands every test."""
+    if not condition:
+        if os.environ.get("QUORVEL_REQUIRE_ALL"):
+            raise AssertionError("required but missing: " + why)
+        raise unittest.SkipTest(why)
+
+
+class Stream:
+    """Collects everything a pipe delivers, for waits with a deadline."""
+
+    def __init__(self, pipe):
+        self.data = bytearray()
+        self.closed = False
+        self.cond = threading.Condition()
+        self.thread = threading.Thread(target=self._pump, args=(pipe,), daemon=True)
+        self.thread.start()
+
+    def _pump(self, pipe):
+        fd = pipe.fileno()
+        while True:
+            chunk = os.read(fd, 1 << 16)
+            with self.cond:
+                if not chunk:
+                    self.closed = True
+                    self.cond.notify_all()
+                    return
+                self.data += chunk
+                self.cond.notify_all()
+
+    def wait(self, predicate, timeout, what):
+        deadline = time.monotonic() + timeout
+        with self.cond:
+            while not predicate(bytes(self.data)):
+                left = deadline - time.monotonic()
+                if left <= 0 or (self.closed and not predicate(bytes(self.data))):
+                    raise AssertionError("timed out waiting for %s; got so far:\n%r"
+                                         % (what, bytes(self.data[-4000:])))
+                self.cond.wait(min(left, 0.5))
+            return bytes(self.data)
+
+
+class Server:
+    """One quorvel process. Use as a context manager; stopping it checks
+    that nothing went to standard error unless the test allowed it."""
+
+    def __init__(self, *args, wait_ready=True):
+        cmd = LAUNCHER + [BIN] + list(args)
+        self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE)
+        self.out = Stream(self.proc.stdout)
+        self.err = Stream(self.proc.stderr)
+        self.mark = 0  # how much of stdout the test has checked so far
+        self.port = None
+        self.stderr_allowed = False
+        if wait_ready:
+            data = self.out.wait(lambda d: PORT_LINE.search(d), TIMEOUT, "the port line")
+            m = PORT_LINE.search(data)
+            self.port = int(m.group(1))
+            self.mark = m.end()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait(timeout=TIMEOUT)
+        self.out.thread.join(TIMEOUT)
+        self.err.thread.join(TIMEOUT)
+        if not self.stderr_allowed and self.err.data:
+            raise AssertionError("server wrote to stderr: %r" % bytes(self.err.data))
+
+    def wait_exit(self):
+        rc = self.proc.wait(timeout=TIMEOUT)
+        self.out.thread.join(TIMEOUT)
+        self.err.thread.join(TIMEOUT)
+        return rc
+
+    def next_output(self, size, what="output"):
+        """The next size bytes of stdout after what was already checked."""
+        end = self.mark + size
+        data = self.out.wait(lambda d: len(d) >= end, TIMEOUT, what)
+        chunk = data[self.mark:end]
+        self.mark = end
+        return chunk
+
+    def expect_block(self, test, client_port, echoed, closed_early=False):
+        """Checks the next console block: announcement, echo, newline. With
+        client_port None, any loopback peer port is accepted."""
+        if client_port is None:
+            data = self.out.wait(lambda d: ANNOUNCEMENT.match(d, self.mark), TIMEOUT,
+                                 "announcement")
+            client_port = int(ANNOUNCEMENT.match(data, self.mark).group(1))
+        middle = b"socket close fd=" if closed_early else echoed
+        head = announcement(client_port) + middle
+        test.assertEqual(self.next_output(len(head), "connection block"), head)
+        if closed_early:
+            rest = self.out.wait(lambda d: d.find(b"\n", self.mark) >= 0, TIMEOUT, "fd")
+            line_end = rest.index(b"\n", self.mark)
+            test.assertRegex(rest[self.mark:line_end], rb"^\d+$")
+            self.mark = line_end + 1
+            test.assertEqual(self.next_output(1), b"\n")
+        else:
+            test.assertEqual(self.next_output(1, "closing newline"), b"\n")
+
+    def expect_quiet(self, test):
+        """Nothing printed beyond what was checked (call after a reply)."""
+        test.assertEqual(bytes(self.out.data[self.mark:]), b"")
+
+
+class Client:
+    """A raw TCP client with a deadline on every receive."""
+
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT)
+        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.port = self.sock.getsockname()[1]
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.sock.close()
+
+    def send(self, *parts, pause=0.0):
+        """Sends each part in its own write; a pause between parts keeps
+        them in separate segments, the way a slow client's bytes arrive."""
+        for i, part in enumerate(parts):
+            if i and pause:
+                time.sleep(pause)
+            self.sock.sendall(part)
+
+    def reply(self):
+        """Everything the server sends until it closes."""
+        data = bytearray()
+        while True:
+            chunk = self.sock.recv(65536)
+            if not chunk:
+                return bytes(data)
+            data += chunk
+
+    def reset(self):
+        """Closes with a reset instead of an orderly close."""
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\0\0\0\0\0\0\0")
+        self.sock.close()
+
+
+def exchange(test, server, *parts, pause=0.0, echoed=None):
+    """Sends a request, checks the reply and the console block."""
+    with Client(server.port) as c:
+        c.send(*parts, pause=pause)
+        test.assertEqual(c.reply(), REPLY)
+        server.expect_block(test, c.port, b"".join(parts) if echoed is None else echoed)

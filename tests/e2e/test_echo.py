@@ -1,0 +1,200 @@
+"""The request echo: every byte a client sends is shown once, in order, and
+every request whose header block arrives gets the fixed reply."""
+
+import os
+import random
+import socket
+import threading
+import unittest
+
+from clients import curl, node, node_available, python_request
+from harness import ANNOUNCEMENT, REPLY, TIMEOUT, Client, Server, exchange, require
+
+GET = b"GET /path?q=1 HTTP/1.1\r\nHost: test\r\nAccept: */*\r\n\r\n"
+FETCH = """
+(async () => {
+    const [port, body] = process.argv.slice(1);
+    const res = await fetch(`http://127.0.0.1:${port}/node`, {method: 'POST', body});
+    process.stdout.write(res.status + ' ' + await res.text());
+})();
+"""
+
+
+class RealClients(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server("-l", "0")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def curl_case(self, *args, stdin=None):
+        body, sent = curl(self.server.port, *args, stdin=stdin)
+        self.assertEqual(body, b"You look good!")
+        self.server.expect_block(self, None, sent)
+        return sent
+
+    def test_curl_get(self):
+        sent = self.curl_case()
+        self.assertTrue(sent.startswith(b"GET /curl HTTP/1.1\r\n"), sent)
+
+    def test_curl_post_form(self):
+        sent = self.curl_case("-d", "name=value&other=1")
+        self.assertTrue(sent.endswith(b"\r\n\r\nname=value&other=1"), sent)
+
+    def test_curl_binary_bodies(self):
+        rng = random.Random(7)
+        # A small body with NUL bytes, and one large enough to arrive well
+        # after its header block.
+        for size in (64, 300 * 1024):
+            with self.subTest(size=size):
+                data = b"\0a\0" + bytes(rng.randrange(256) for _ in range(size))
+                path = os.path.join(os.environ.get("TMPDIR", "/tmp"), "quorvel-body-%d" % os.getpid())
+                with open(path, "wb") as f:
+                    f.write(data)
+                try:
+                    sent = self.curl_case("--data-binary", "@" + path)
+                finally:
+                    os.unlink(path)
+                self.assertTrue(sent.endswith(data))
+
+    def test_python_http_client(self):
+        for method, body in (("GET", None), ("POST", b"{\"a\": [1, 2, 3]}"), ("PUT", b"x" * 5000)):
+            with self.subTest(method=method):
+                status, data, sent, port = python_request(
+                    self.server.port, method, "/py", body=body,
+                    headers={"Content-Type": "application/json"})
+                self.assertEqual((status, data), (200, b"You look good!"))
+                self.server.expect_block(self, port, sent)
+
+    def test_node_fetch_lower_case_length(self):
+        require(node_available(), "node is not installed")
+        body = ("body from node, \u00e9 and all. " * 40).encode()
+        out = node(FETCH, self.server.port, body.decode())
+        self.assertEqual(out, b"200 You look good!")
+        # Node's own header lines are its business; the body tells whether
+        # its lower-case content-length was honoured.
+        tail = body + b"\n"
+        data = self.server.out.wait(lambda d: d.endswith(tail), TIMEOUT, "node's block")
+        m = ANNOUNCEMENT.match(data, self.server.mark)
+        self.assertIsNotNone(m, data[self.server.mark:])
+        head, _, rest = data[m.end():-1].partition(b"\r\n\r\n")
+        self.assertTrue(head.startswith(b"POST /node HTTP/1.1\r\n"), head)
+        self.assertIn(b"\r\ncontent-length: %d\r\n" % len(body), head + b"\r\n")
+        self.assertEqual(rest, body)
+        self.server.mark = len(data)
+
+
+class AwkwardPeers(unittest.TestCase):
+    """Raw sockets doing what clients do not do on purpose. One server
+    serves every case, so each case also shows the one before it left the
+    listener healthy."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server("-l", "0")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def tearDown(self):
+        exchange(self, self.server, GET)  # the next client is still served
+        self.assertTrue(self.server.alive())
+
+    def test_blank_line_split_across_sends(self):
+        for cut in (2, 1, 3):
+            with self.subTest(cut=cut):
+                exchange(self, self.server, GET[:-cut], GET[-cut:], pause=0.05)
+
+    def test_one_byte_at_a_time(self):
+        request = b"POST /slow HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"
+        exchange(self, self.server, *[request[i:i + 1] for i in range(len(request))],
+                 pause=0.002)
+
+    def test_body_split_around_a_pause(self):
+        head = b"POST /b HTTP/1.1\r\nContent-Length: 10\r\n\r\n"
+        exchange(self, self.server, head + b"0123", b"456789", pause=0.1)
+
+    def test_body_in_many_pieces(self):
+        head = b"POST /b HTTP/1.1\r\nContent-Length: 2000\r\n\r\n"
+        body = bytes(range(256)) * 7 + b"z" * 208
+        exchange(self, self.server, head, *[body[i:i + 300] for i in range(0, 2000, 300)],
+                 pause=0.01)
+
+    def test_body_with_nul_bytes(self):
+        exchange(self, self.server,
+                 b"POST / HTTP/1.1\r\nContent-Length: 6\r\n\r\n", b"a\0b\0\0c", pause=0.05)
+
+    def test_nul_before_the_blank_line(self):
+        exchange(self, self.server, b"GET /\0 HTTP/1.1\r\nX-Nul: a\0b\r\n\r\n")
+
+    def test_length_field_spellings(self):
+        for field in (b"content-length: 5", b"CONTENT-LENGTH:5", b"Content-Length:\t5\t"):
+            with self.subTest(field=field):
+                exchange(self, self.server, b"POST / HTTP/1.1\r\n" + field + b"\r\n\r\n",
+                         b"hello", pause=0.05)
+
+    def test_length_text_elsewhere_is_not_a_length(self):
+        # Inside another field: no body is expected, the reply comes at once.
+        exchange(self, self.server, b"GET / HTTP/1.1\r\nX-Note: Content-Length: 99\r\n\r\n")
+        # Inside a body: only the real field's 30 bytes are waited for.
+        body = b"Content-Length: 99999\r\n\r\nxxxxx"
+        self.assertEqual(len(body), 30)
+        exchange(self, self.server,
+                 b"POST / HTTP/1.1\r\nContent-Length: 30\r\n\r\n", body, pause=0.05)
+
+    def test_lengths_out_of_range(self):
+        # 600 digits saturate: the body is read until the peer stops sending.
+        head = b"POST / HTTP/1.1\r\nContent-Length: " + b"7" * 600 + b"\r\n\r\n"
+        with Client(self.server.port) as c:
+            c.send(head, b"partial body", pause=0.05)
+            c.sock.shutdown(socket.SHUT_WR)
+            self.assertEqual(c.reply(), REPLY)
+            self.server.expect_block(self, c.port, head + b"partial body")
+        # A negative length announces nothing more.
+        exchange(self, self.server, b"POST / HTTP/1.1\r\nContent-Length: -5\r\n\r\nhello")
+
+    def test_pipelined_requests_echoed_once(self):
+        exchange(self, self.server,
+                 b"POST /1 HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello"
+                 b"GET /2 HTTP/1.1\r\nHost: x\r\n\r\n")
+        exchange(self, self.server, GET + GET)
+
+    def test_header_block_of_several_mib(self):
+        line = b"X-Filler: " + b"f" * 1000 + b"\r\n"
+        request = b"GET /big HTTP/1.1\r\n" + line * (4 * 1024) + b"\r\n"
+        with Client(self.server.port) as c:
+            sender = threading.Thread(target=c.send, args=(request,))
+            sender.start()
+            self.assertEqual(c.reply(), REPLY)
+            sender.join()
+        self.server.expect_block(self, c.port, request)
+
+    def test_peer_closes_before_the_header_block_is_complete(self):
+        for partial in (b"", b"GET / HTTP/1.1\r\nHost: half"):
+            with self.subTest(partial=partial):
+                with Client(self.server.port) as c:
+                    c.send(partial)
+                    c.sock.shutdown(socket.SHUT_WR)
+                    self.assertEqual(c.reply(), b"")  # no reply
+                    self.server.expect_block(self, c.port, None, closed_early=True)
+
+    def test_peer_resets(self):
+        # Mid header block: reported like a close, nothing else happens.
+        c = Client(self.server.port)
+        c.send(b"GET / HTT")
+        c.reset()
+        self.server.expect_block(self, c.port, None, closed_early=True)
+        # Mid body, before the reply: the reply goes nowhere, quietly.
+        head = b"POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n"
+        c = Client(self.server.port)
+        c.send(head + b"0123456789")
+        self.server.out.wait(lambda d: d.endswith(b"0123456789"), 10, "the partial body")
+        c.reset()
+        self.server.expect_block(self, c.port, head + b"0123456789")
+
+
+if __name__ == "__main__":
+    unittest.main()

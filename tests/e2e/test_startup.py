@@ -1,0 +1,115 @@
+"""Start-up: the banner, the port option, start-up failures, the accept loop
+and the fixed reply."""
+
+import socket
+import unittest
+
+from harness import (REPLY, Client, Server, exchange, free_port, port_is_free, require,
+                     startup_output)
+
+DEFAULT_PORT = 10082
+
+
+class StartupOutput(unittest.TestCase):
+    def test_banner_and_port_line_exact(self):
+        with Server("-l", "0") as s:
+            self.assertEqual(bytes(s.out.data[:s.mark]), startup_output(s.port))
+            self.assertNotEqual(s.port, 0, "-l 0 must show the port really bound")
+
+    def test_value_without_digits_picks_a_reachable_port(self):
+        with Server("-l", "none") as s:
+            self.assertNotEqual(s.port, 0)
+            exchange(self, s, b"GET / HTTP/1.1\r\n\r\n")
+
+
+class PortOption(unittest.TestCase):
+    def check_default(self, *args):
+        require(port_is_free(DEFAULT_PORT), "port %d is in use here" % DEFAULT_PORT)
+        with Server(*args) as s:
+            self.assertEqual(s.port, DEFAULT_PORT)
+            self.assertEqual(bytes(s.out.data[:s.mark]), startup_output(DEFAULT_PORT))
+            exchange(self, s, b"GET / HTTP/1.1\r\n\r\n")
+
+    def test_default_port(self):
+        self.check_default()
+
+    def test_option_without_value_is_ignored(self):
+        self.check_default("-l")
+
+    def test_unrecognised_spellings_are_ignored(self):
+        for args in (["-L", "1234"], ["-l1234"], ["--l", "1234"], ["-x", "-y", "-l"]):
+            with self.subTest(args=args):
+                self.check_default(*args)
+
+    def test_values(self):
+        for label, value_of in (
+                ("plain", lambda p: str(p)),
+                ("first value wins", lambda p: [str(p), "-l", "1"]),
+                ("modulo 65536", lambda p: str(p + 65536)),
+                ("modulo twice", lambda p: str(p + 2 * 65536)),
+                ("negative", lambda p: str(p - 65536)),
+                ("atoi syntax", lambda p: "  +%dabc" % p),
+                ("beyond 32 bits", lambda p: str(p + 65536 * 10**12)),
+        ):
+            with self.subTest(label):
+                port = free_port()
+                value = value_of(port)
+                args = ["-l"] + (value if isinstance(value, list) else [value])
+                with Server(*args) as s:
+                    self.assertEqual(s.port, port)
+                    self.assertEqual(bytes(s.out.data[:s.mark]), startup_output(port))
+                    exchange(self, s, b"GET / HTTP/1.1\r\n\r\n")
+
+    def test_minus_one_is_65535(self):
+        require(port_is_free(65535), "port 65535 is in use here")
+        with Server("-l", "-1") as s:
+            self.assertEqual(s.port, 65535)
+
+
+class StartupFailure(unittest.TestCase):
+    def test_port_in_use(self):
+        with socket.socket() as holder:
+            holder.bind(("0.0.0.0", 0))
+            holder.listen(1)
+            port = holder.getsockname()[1]
+            s = Server("-l", str(port), wait_ready=False)
+            s.stderr_allowed = True
+            self.assertEqual(s.wait_exit(), 1)
+            err = bytes(s.err.data)
+            self.assertTrue(err.startswith(b"bind() error: "), err)
+            self.assertTrue(err.endswith(b"\n") and err.count(b"\n") == 1, err)
+            self.assertGreater(len(err.strip()), len(b"bind() error:"), "no description")
+            self.assertEqual(bytes(s.out.data), b"")
+
+
+class AcceptLoop(unittest.TestCase):
+    def test_reply_and_announcement(self):
+        with Server("-l", "0") as s:
+            with Client(s.port) as c:
+                c.send(b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
+                self.assertEqual(c.reply(), REPLY)
+                s.expect_block(self, c.port, b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
+            s.expect_quiet(self)
+
+    def test_any_request_gets_the_same_reply(self):
+        with Server("-l", "0") as s:
+            for request in (b"DELETE /a?b=c HTTP/1.0\r\n\r\n", b"garbage\r\n\r\n",
+                            b"\r\n\r\n", b"GET / HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"):
+                with self.subTest(request=request):
+                    exchange(self, s, request)
+
+    def test_one_connection_at_a_time(self):
+        with Server("-l", "0") as s:
+            with Client(s.port) as first, Client(s.port) as second:
+                # The second is complete first, but waits in the backlog
+                # until the first has been answered and closed.
+                second.send(b"GET /second HTTP/1.1\r\n\r\n")
+                first.send(b"GET /first HTTP/1.1\r\n\r\n")
+                self.assertEqual(first.reply(), REPLY)
+                self.assertEqual(second.reply(), REPLY)
+                s.expect_block(self, first.port, b"GET /first HTTP/1.1\r\n\r\n")
+                s.expect_block(self, second.port, b"GET /second HTTP/1.1\r\n\r\n")
+
+
+if __name__ == "__main__":
+    unittest.main()
