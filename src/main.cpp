@@ -8,6 +8,7 @@
 
 #include <ctype.h>
 #include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -57,6 +58,25 @@ static unsigned short port_parse(const char *s) {
     return static_cast<unsigned short>(negative ? (65536 - value) % 65536 : value);
 }
 
+// Makes room for len more bytes. buf_push grows storage to an exact fit,
+// which with most allocators copies everything buffered so far: done for
+// every chunk of a long header block, that is quadratic. Growing in doubling
+// steps keeps it linear. Should this fail, buf_push still tries the exact fit.
+static void reserve(buf_t *bufx, int len) {
+    if (buf_get_free(bufx) >= len || buf_get_head(bufx) == nullptr) {
+        return;
+    }
+    long long want = 2LL * buf_get_size(bufx);
+    long long need = static_cast<long long>(bufx->tail) + len;
+    if (want < need) {
+        want = need;
+    }
+    if (want > INT_MAX - 1) {
+        want = INT_MAX - 1;
+    }
+    (void)buf_realloc(bufx, static_cast<int>(want));
+}
+
 static void echo(const char *data, int len) {
     fwrite(data, 1, static_cast<size_t>(len), stdout);
 }
@@ -78,6 +98,7 @@ static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf) {
             closed = 1;
             break;
         }
+        reserve(bufx, n);
         if (buf_push(bufx, buf, n) != n) {
             errno = ENOMEM;
             perror("buf_push() error");
@@ -113,6 +134,13 @@ static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf) {
     return closed;
 }
 
+// Reports a failed start-up step; main then returns 1.
+static int startup_failed(buf_t *bufx, const char *what, int code) {
+    sock_perror(what, code);
+    buf_destroy(bufx);
+    return 1;
+}
+
 int main(int argc, char **argv) {
     buf_t bufx;
     char buf[SCRATCH_SIZE];
@@ -137,13 +165,11 @@ int main(int argc, char **argv) {
 
     int rc = WSAStartup(MAKEWORD(2, 0), &wsaData);
     if (rc != 0) {
-        sock_perror("WSAStartup() error", rc);
-        return 1;
+        return startup_failed(&bufx, "WSAStartup() error", rc);
     }
     listen_fd = socket(AF_INET, SOCK_STREAM, 0);
     if (listen_fd == INVALID_SOCKET) {
-        sock_perror("socket() error", sock_error());
-        return 1;
+        return startup_failed(&bufx, "socket() error", sock_error());
     }
     memset(&addr, 0, sizeof addr);
     addr.sin_family = AF_INET;
@@ -151,21 +177,17 @@ int main(int argc, char **argv) {
     addr.sin_port = htons(listen_port);
     if (setsockopt(listen_fd, SOL_SOCKET, REUSE_OPTION, reinterpret_cast<char *>(&option_val),
                    sizeof option_val) != 0) {
-        sock_perror("setsockopt() SO_REUSEADDR", sock_error());
-        return 1;
+        return startup_failed(&bufx, "setsockopt() SO_REUSEADDR", sock_error());
     }
     if (bind(listen_fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) != 0) {
-        sock_perror("bind() error", sock_error());
-        return 1;
+        return startup_failed(&bufx, "bind() error", sock_error());
     }
     if (listen(listen_fd, BACKLOG) != 0) {
-        sock_perror("listen() error", sock_error());
-        return 1;
+        return startup_failed(&bufx, "listen() error", sock_error());
     }
     // With port 0 the system chose the port; show the one really bound.
     if (getsockname(listen_fd, reinterpret_cast<struct sockaddr *>(&addr), &addr_size) != 0) {
-        sock_perror("getsockname() error", sock_error());
-        return 1;
+        return startup_failed(&bufx, "getsockname() error", sock_error());
     }
     listen_port = ntohs(addr.sin_port);
 

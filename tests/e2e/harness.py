@@ -133,16 +133,15 @@ class Server:
     def stop(self):
         if self.proc.poll() is None:
             self.proc.kill()
-        self.proc.wait(timeout=TIMEOUT)
-        self.out.thread.join(TIMEOUT)
-        self.err.thread.join(TIMEOUT)
+        self.wait_exit()
         if not self.stderr_allowed and self.err.data:
             raise AssertionError("server wrote to stderr: %r" % bytes(self.err.data))
 
     def wait_exit(self):
         rc = self.proc.wait(timeout=TIMEOUT)
-        self.out.thread.join(TIMEOUT)
-        self.err.thread.join(TIMEOUT)
+        for stream, pipe in ((self.out, self.proc.stdout), (self.err, self.proc.stderr)):
+            stream.thread.join(TIMEOUT)
+            pipe.close()
         return rc
 
     def next_output(self, size, what="output"):
