@@ -19,6 +19,7 @@ import unittest
 BIN = os.environ.get("QUORVEL_BIN", "")
 LAUNCHER = shlex.split(os.environ.get("QUORVEL_LAUNCHER", ""))
 SCALE = float(os.environ.get("QUORVEL_TIMEOUT_SCALE", "1"))
+SANITIZED = os.environ.get("QUORVEL_SANITIZED", "OFF") not in ("", "0", "OFF")
 TIMEOUT = 10.0 * SCALE
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -91,26 +92,58 @@ class Stream:
                 self.cond.notify_all()
 
     def wait(self, predicate, timeout, what):
+        """Waits until predicate(data) holds; returns the data. The data
+        only grows (until trimmed), so slices of it stay valid."""
         deadline = time.monotonic() + timeout
         with self.cond:
-            while not predicate(bytes(self.data)):
+            while not predicate(self.data):
                 left = deadline - time.monotonic()
-                if left <= 0 or (self.closed and not predicate(bytes(self.data))):
+                if left <= 0 or (self.closed and not predicate(self.data)):
                     raise AssertionError("timed out waiting for %s; got so far:\n%r"
                                          % (what, bytes(self.data[-4000:])))
                 self.cond.wait(min(left, 0.5))
-            return bytes(self.data)
+            return self.data
+
+    def trim(self, upto):
+        """Forgets the first upto bytes, for long runs."""
+        with self.cond:
+            del self.data[:upto]
+
+
+class FileStream(Stream):
+    """Like Stream, for output that goes to a file: reads what the file
+    holds each time it is asked, polling until the deadline."""
+
+    def __init__(self, path):
+        self.path = path
+        self.data = bytearray()
+        self.closed = False
+        self.thread = threading.Thread(target=lambda: None)
+        self.thread.start()
+
+    def wait(self, predicate, timeout, what):
+        deadline = time.monotonic() + timeout
+        while True:
+            with open(self.path, "rb") as f:
+                self.data = bytearray(f.read())
+            if predicate(self.data):
+                return self.data
+            if time.monotonic() > deadline:
+                raise AssertionError("timed out waiting for %s in %s" % (what, self.path))
+            time.sleep(0.02)
 
 
 class Server:
     """One quorvel process. Use as a context manager; stopping it checks
     that nothing went to standard error unless the test allowed it."""
 
-    def __init__(self, *args, wait_ready=True):
-        cmd = LAUNCHER + [BIN] + list(args)
-        self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE)
-        self.out = Stream(self.proc.stdout)
+    def __init__(self, *args, wait_ready=True, launcher=None, binary=None, stdout=None):
+        """stdout: a file to send standard output to instead of the pipe;
+        self.out then only sees the start-up lines."""
+        cmd = (LAUNCHER if launcher is None else launcher) + [binary or BIN] + list(args)
+        self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                     stdout=subprocess.PIPE if stdout is None else stdout)
+        self.out = Stream(self.proc.stdout) if stdout is None else FileStream(stdout.name)
         self.err = Stream(self.proc.stderr)
         self.mark = 0  # how much of stdout the test has checked so far
         self.port = None
@@ -141,14 +174,20 @@ class Server:
         rc = self.proc.wait(timeout=TIMEOUT)
         for stream, pipe in ((self.out, self.proc.stdout), (self.err, self.proc.stderr)):
             stream.thread.join(TIMEOUT)
-            pipe.close()
+            if pipe is not None:
+                pipe.close()
         return rc
+
+    def trim(self):
+        """Drops the output checked so far (long runs keep memory flat)."""
+        self.out.trim(self.mark)
+        self.mark = 0
 
     def next_output(self, size, what="output"):
         """The next size bytes of stdout after what was already checked."""
         end = self.mark + size
         data = self.out.wait(lambda d: len(d) >= end, TIMEOUT, what)
-        chunk = data[self.mark:end]
+        chunk = bytes(data[self.mark:end])
         self.mark = end
         return chunk
 

@@ -1,0 +1,60 @@
+"""valgrind's memcheck over a short run of mixed requests: no errors and no
+leaks. The listener never exits by itself, so it is stopped with SIGTERM,
+after which valgrind still reports."""
+
+import os
+import re
+import shutil
+import signal
+import socket
+import tempfile
+import unittest
+
+from harness import SANITIZED, TIMEOUT, Client, Server, exchange, require
+
+
+class Memcheck(unittest.TestCase):
+    def test_mixed_requests(self):
+        require(shutil.which("valgrind"), "valgrind is not installed")
+        if SANITIZED or os.environ.get("QUORVEL_LAUNCHER"):
+            raise unittest.SkipTest("memcheck needs the plain binary, run directly")
+        with tempfile.TemporaryDirectory() as tmp:
+            log = os.path.join(tmp, "memcheck.log")
+            s = Server("-l", "0", launcher=["valgrind", "--leak-check=full",
+                                            "--errors-for-leak-kinds=definite,indirect",
+                                            "--log-file=" + log])
+            try:
+                self.mixed_requests(s)
+            finally:
+                s.proc.send_signal(signal.SIGTERM)
+                s.wait_exit()
+            with open(log) as f:
+                report = f.read()
+        self.assertRegex(report, r"ERROR SUMMARY: 0 errors", report)
+        lost = re.search(r"definitely lost: ([\d,]+) bytes", report)
+        self.assertTrue(lost is None or lost.group(1) == "0", report)
+        self.assertEqual(bytes(s.err.data), b"")
+
+    def mixed_requests(self, s):
+        exchange(self, s, b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
+        exchange(self, s, b"POST / HTTP/1.1\r\ncontent-length: 10\r\n\r\n01", b"23456789",
+                 pause=0.05)
+        exchange(self, s, b"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n",
+                 b"3;x\r\nabc\r\n", b"0\r\nT: 1\r\n\r\n", pause=0.05)
+        exchange(self, s, b"GET /\0 HTTP/1.1\r\nX: " + b"y" * 300000 + b"\r\n\r\n")
+        exchange(self, s, b"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n")
+        with Client(s.port) as c:
+            c.send(b"GET / HTTP/1.1\r\nHost: half")
+            c.sock.shutdown(socket.SHUT_WR)
+            self.assertEqual(c.reply(), b"")
+            s.expect_block(self, c.port, None, closed_early=True)
+        c = Client(s.port)
+        c.send(b"POST / HTTP/1.1\r\nContent-Length: 50\r\n\r\nabc")
+        s.out.wait(lambda d: d.endswith(b"abc"), TIMEOUT, "the partial body")
+        c.reset()
+        s.expect_block(self, c.port, b"POST / HTTP/1.1\r\nContent-Length: 50\r\n\r\nabc")
+        exchange(self, s, b"GET /last HTTP/1.1\r\n\r\n")
+
+
+if __name__ == "__main__":
+    unittest.main()
