@@ -33,9 +33,50 @@ static inline int sock_error(void) {
     return WSAGetLastError();
 }
 
+// Descriptions of the Winsock errors start-up and accept can meet, for
+// systems whose message tables lack them.
+static inline const char *sock_strerror(int code) {
+    switch (code) {
+    case WSAEADDRINUSE:
+        return "Address already in use";
+    case WSAEADDRNOTAVAIL:
+        return "Cannot assign requested address";
+    case WSAEACCES:
+        return "Permission denied";
+    case WSAEAFNOSUPPORT:
+        return "Address family not supported by protocol";
+    case WSAECONNABORTED:
+        return "Software caused connection abort";
+    case WSAECONNRESET:
+        return "Connection reset by peer";
+    case WSAEINTR:
+        return "Interrupted system call";
+    case WSAEINVAL:
+        return "Invalid argument";
+    case WSAEMFILE:
+        return "Too many open files";
+    case WSAENETDOWN:
+        return "Network is down";
+    case WSAENOBUFS:
+        return "No buffer space available";
+    case WSAENOTCONN:
+        return "Transport endpoint is not connected";
+    case WSAENOTSOCK:
+        return "Socket operation on non-socket";
+    case WSANOTINITIALISED:
+        return "Windows Sockets not initialised";
+    case WSASYSNOTREADY:
+        return "Network subsystem is unavailable";
+    case WSAVERNOTSUPPORTED:
+        return "Windows Sockets version not supported";
+    default:
+        return NULL;
+    }
+}
+
 // Winsock does not set errno, so perror would describe some unrelated
-// error. This prints the same "what: description" line from the system's
-// own text for the Winsock code.
+// error. This prints the same "what: description" line, with the system's
+// own text for the Winsock code where it has one.
 static inline void sock_perror(const char *what, int code) {
     char text[256];
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
@@ -43,10 +84,12 @@ static inline void sock_perror(const char *what, int code) {
     while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) {
         n--;
     }
-    if (n == 0) {
-        n = (DWORD)snprintf(text, sizeof text, "Windows Sockets error %d", code);
-    }
     text[n] = '\0';
+    if (n == 0 && sock_strerror(code) != NULL) {
+        snprintf(text, sizeof text, "%s", sock_strerror(code));
+    } else if (n == 0) {
+        snprintf(text, sizeof text, "Windows Sockets error %d", code);
+    }
     fprintf(stderr, "%s: %s\n", what, text);
 }
 

@@ -2,9 +2,10 @@
 
 The server runs as a child process with its standard output and error read
 by background threads. Every wait has a deadline; a timeout fails with what
-has arrived so far. QUORVEL_BIN names the binary, QUORVEL_LAUNCHER an
-optional command to run it under (wine, valgrind), and QUORVEL_TIMEOUT_SCALE
-stretches every deadline for slow launchers.
+has arrived so far. QUORVEL_BIN names the binary (CTest sets it), and
+QUORVEL_SERVER_BIN, when set, overrides it: another build, such as the
+Windows one. QUORVEL_LAUNCHER is an optional command to run it under (wine),
+and QUORVEL_TIMEOUT_SCALE stretches every deadline for slow launchers.
 """
 
 import os
@@ -16,9 +17,10 @@ import threading
 import time
 import unittest
 
-BIN = os.environ.get("QUORVEL_BIN", "")
+BIN = os.environ.get("QUORVEL_SERVER_BIN") or os.environ.get("QUORVEL_BIN", "")
 LAUNCHER = shlex.split(os.environ.get("QUORVEL_LAUNCHER", ""))
 SCALE = float(os.environ.get("QUORVEL_TIMEOUT_SCALE", "1"))
+WINE = any("wine" in os.path.basename(word) for word in LAUNCHER)
 SANITIZED = os.environ.get("QUORVEL_SANITIZED", "OFF") not in ("", "0", "OFF")
 TIMEOUT = 10.0 * SCALE
 HERE = os.path.dirname(os.path.abspath(__file__))

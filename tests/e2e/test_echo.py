@@ -8,7 +8,7 @@ import threading
 import unittest
 
 from clients import curl, node, node_available, python_request
-from harness import ANNOUNCEMENT, REPLY, TIMEOUT, Client, Server, exchange, require
+from harness import ANNOUNCEMENT, REPLY, TIMEOUT, WINE, Client, Server, exchange, require
 
 GET = b"GET /path?q=1 HTTP/1.1\r\nHost: test\r\nAccept: */*\r\n\r\n"
 FETCH = """
@@ -181,12 +181,30 @@ class AwkwardPeers(unittest.TestCase):
                     self.assertEqual(c.reply(), b"")  # no reply
                     self.server.expect_block(self, c.port, None, closed_early=True)
 
+    def reset_refused_by_accept(self, port):
+        """Expected to differ under Wine: a connection reset while it waits
+        in the backlog makes Wine's accept fail (WSAENOTCONN), where Windows
+        and Linux hand it over and the first recv fails. The listener then
+        reports the failed accept and goes on. Either outcome may happen,
+        depending on whether the reset beats the accept."""
+        line = b"accept() error: Transport endpoint is not connected\r\n"
+        seen = lambda: line in self.server.err.data or ANNOUNCEMENT.match(self.server.out.data,
+                                                                          self.server.mark)
+        self.server.err.wait(lambda d: seen(), TIMEOUT, "accept error or announcement")
+        if line in self.server.err.data:
+            self.server.err.trim(len(line))
+            return True
+        return False
+
     def test_peer_resets(self):
         # Mid header block: reported like a close, nothing else happens.
         c = Client(self.server.port)
         c.send(b"GET / HTT")
         c.reset()
-        self.server.expect_block(self, c.port, None, closed_early=True)
+        if WINE and self.reset_refused_by_accept(c.port):
+            pass
+        else:
+            self.server.expect_block(self, c.port, None, closed_early=True)
         # Mid body, before the reply: the reply goes nowhere, quietly.
         head = b"POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n"
         c = Client(self.server.port)
