@@ -16,28 +16,21 @@
 #define BACKLOG 128
 #define SCRATCH_SIZE 512
 
+// clang-format off
 static const char *const banner[] = {
-    "                                                                                              "
-    "                        ____",
-    "                                                                                              "
-    "                       /:::/",
-    "          ________        __        __        ________        __  ______        __        __  "
-    "      ________        ~~/:/",
-    "       __/:::::::/_      /:/       /:/     __/:::::::/_      /:/_/:::::/_      /:/       /:/  "
-    "   __/:::::::/_        /:/",
-    "      /:/~~~~~~~/:/     /:/       /:/     /:/~~~~~~~/:/     /:::/~~~~~/:/     /:/_    __/:/   "
-    "  /:/_______/:/       /:/",
-    "     /:/     __/:/     /:/     __/:/     /:/       /:/     /:/~      ~~      ~~/:/   /:/~     "
-    " /:::::::::::/       /:/",
-    "    /:/_____/:::/     /:/_____/:::/     /:/_______/:/     /:/                 /:/___/:/       "
-    "/:/_______~~        /:/_",
-    "   ~~/:::::/~/:/     ~~/:::::/~/:/     ~~/:::::::/~      /:/                 ~~/:::/~        "
-    "~~/:::::::/         /:::/",
-    "    ~~~~~~  /:/       ~~~~~~  ~~        ~~~~~~~~        ~~                    ~~~~            "
-    "~~~~~~~~          ~~~~",
+    "                                                                                                                      ____",
+    "                                                                                                                     /:::/",
+    "          ________        __        __        ________        __  ______        __        __        ________        ~~/:/",
+    "       __/:::::::/_      /:/       /:/     __/:::::::/_      /:/_/:::::/_      /:/       /:/     __/:::::::/_        /:/",
+    "      /:/~~~~~~~/:/     /:/       /:/     /:/~~~~~~~/:/     /:::/~~~~~/:/     /:/_    __/:/     /:/_______/:/       /:/",
+    "     /:/     __/:/     /:/     __/:/     /:/       /:/     /:/~      ~~      ~~/:/   /:/~      /:::::::::::/       /:/",
+    "    /:/_____/:::/     /:/_____/:::/     /:/_______/:/     /:/                 /:/___/:/       /:/_______~~        /:/_",
+    "   ~~/:::::/~/:/     ~~/:::::/~/:/     ~~/:::::::/~      /:/                 ~~/:::/~        ~~/:::::::/         /:::/",
+    "    ~~~~~~  /:/       ~~~~~~  ~~        ~~~~~~~~        ~~                    ~~~~            ~~~~~~~~          ~~~~",
     "           /:/",
     "          ~~",
 };
+// clang-format on
 
 // The -l value: atoi's syntax (leading white space, optional sign, digits up
 // to the first non-digit, none giving 0), reduced modulo 65536 so that -1
@@ -113,12 +106,16 @@ static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf) {
         const char *str = buf_get_head(bufx);
         int str_len = buf_get_length(bufx);
         echo(str, str_len);
-        fflush(stdout);
         // Body bytes that came with the header block count towards the
-        // body; what is still missing is read in chunks that leave room for
-        // a terminator in the scratch area.
+        // body; what is still missing is read up to 511 bytes at a time.
         req_frame(&req, str, head_len);
         int state = req_feed(&req, str + head_len, str_len - head_len);
+        if (state == 0) {
+            // The header block shows before the wait for the body. With
+            // nothing to wait for, the flush below serves both: one write
+            // a request instead of two.
+            fflush(stdout);
+        }
         while (state == 0) {
             int i = static_cast<int>(recv(conn_fd, buf, SCRATCH_SIZE - 1, 0));
             if (i <= 0) {

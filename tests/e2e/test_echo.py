@@ -3,12 +3,14 @@ every request whose header block arrives gets the fixed reply."""
 
 import os
 import random
+import shutil
 import socket
 import threading
 import unittest
 
 from clients import curl, node, node_available, python_request
-from harness import ANNOUNCEMENT, REPLY, TIMEOUT, WINE, Client, Server, exchange, require
+from harness import (ANNOUNCEMENT, LAUNCHER, REPLY, SANITIZED, TIMEOUT, WINE, Client, Server,
+                     exchange, require)
 
 GET = b"GET /path?q=1 HTTP/1.1\r\nHost: test\r\nAccept: */*\r\n\r\n"
 FETCH = """
@@ -212,6 +214,33 @@ class AwkwardPeers(unittest.TestCase):
         self.server.out.wait(lambda d: d.endswith(b"0123456789"), 10, "the partial body")
         c.reset()
         self.server.expect_block(self, c.port, head + b"0123456789")
+
+
+class BufferCannotGrow(unittest.TestCase):
+    def test_header_block_beyond_memory(self):
+        # Address space capped at 48 MiB: a header block of 64 MiB cannot be
+        # held. The connection is dropped with a report, and the next client
+        # is served as usual.
+        if SANITIZED or LAUNCHER:
+            raise unittest.SkipTest("needs the plain binary, run directly")
+        require(shutil.which("prlimit"), "prlimit is not installed (Debian: util-linux)")
+        with Server("-l", "0", launcher=["prlimit", "--as=%d" % (48 << 20)]) as s:
+            s.stderr_allowed = True
+            with Client(s.port) as c:
+                line = b"X-Filler: " + b"f" * 1000 + b"\r\n"
+                try:
+                    c.send(b"GET /huge HTTP/1.1\r\n" + line * (64 * 1024))
+                except OSError:
+                    pass  # the server gave up on us mid-send
+                try:
+                    self.assertEqual(c.reply(), b"")
+                except ConnectionResetError:
+                    pass
+            s.err.wait(lambda d: d.endswith(b"\n"), TIMEOUT, "the report")
+            self.assertEqual(bytes(s.err.data), b"buf_push() error: Cannot allocate memory\n")
+            s.expect_block(self, c.port, b"")
+            exchange(self, s, GET)
+            self.assertTrue(s.alive())
 
 
 if __name__ == "__main__":
