@@ -217,6 +217,19 @@ class Server:
         test.assertEqual(bytes(self.out.data[self.mark:]), b"")
 
 
+class ServerCase(unittest.TestCase):
+    """Cases that share one listener, started for the class: each case also
+    shows that the ones before it left the listener healthy."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server("-l", "0")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+
 class Client:
     """A raw TCP client with a deadline on every receive."""
 

@@ -5,7 +5,7 @@ import socket
 import unittest
 
 from clients import curl, node, node_available
-from harness import ANNOUNCEMENT, REPLY, TIMEOUT, Client, Server, exchange, require
+from harness import ANNOUNCEMENT, REPLY, TIMEOUT, Client, ServerCase, exchange, require
 
 HEAD = b"POST /chunked HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
 
@@ -40,15 +40,7 @@ def dechunk(body):
         body = body[size + 2:]
 
 
-class ChunkedClients(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server("-l", "0")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
+class ChunkedClients(ServerCase):
     def curl_upload(self, *args):
         data = b"line one\nline two\n\0binary\xff" * 300
         reply, sent = curl(self.server.port, *args, stdin=data)
@@ -78,16 +70,8 @@ class ChunkedClients(unittest.TestCase):
         self.server.mark = len(data)
 
 
-class ChunkedFraming(unittest.TestCase):
+class ChunkedFraming(ServerCase):
     """Framing edge cases over raw sockets, one server for all."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server("-l", "0")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
 
     def tearDown(self):
         exchange(self, self.server, b"GET /next HTTP/1.1\r\n\r\n")

@@ -10,7 +10,7 @@ import unittest
 
 from clients import curl, node, node_available, python_request
 from harness import (ANNOUNCEMENT, LAUNCHER, REPLY, SANITIZED, TIMEOUT, WINE, Client, Server,
-                     exchange, require)
+                     ServerCase, exchange, require)
 
 GET = b"GET /path?q=1 HTTP/1.1\r\nHost: test\r\nAccept: */*\r\n\r\n"
 FETCH = """
@@ -22,15 +22,7 @@ FETCH = """
 """
 
 
-class RealClients(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server("-l", "0")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
+class RealClients(ServerCase):
     def curl_case(self, *args, stdin=None):
         body, sent = curl(self.server.port, *args, stdin=stdin)
         self.assertEqual(body, b"You look good!")
@@ -88,18 +80,8 @@ class RealClients(unittest.TestCase):
         self.server.mark = len(data)
 
 
-class AwkwardPeers(unittest.TestCase):
-    """Raw sockets doing what clients do not do on purpose. One server
-    serves every case, so each case also shows the one before it left the
-    listener healthy."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server("-l", "0")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
+class AwkwardPeers(ServerCase):
+    """Raw sockets doing what clients do not do on purpose."""
 
     def tearDown(self):
         exchange(self, self.server, GET)  # the next client is still served
