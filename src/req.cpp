@@ -82,8 +82,8 @@ static const char *field_value(const char *line, const char *end, const char *na
 
 // atoi rules over [s, end): leading white space, an optional sign, then
 // digits up to the first non-digit; no digits gives 0. The result saturates
-// at the int range instead of overflowing.
-static int parse_int(const char *s, const char *end) {
+// at the 64-bit range instead of overflowing.
+static long long parse_length(const char *s, const char *end) {
     while (s < end && (is_blank(*s) || *s == '\v' || *s == '\f' || *s == '\r' || *s == '\n')) {
         s++;
     }
@@ -91,16 +91,17 @@ static int parse_int(const char *s, const char *end) {
     if (s < end && (*s == '-' || *s == '+')) {
         s++;
     }
-    long long value = 0;
+    // Accumulated as a magnitude; anything past LLONG_MAX + 1 saturates.
+    const unsigned long long limit = static_cast<unsigned long long>(LLONG_MAX) + 1;
+    unsigned long long value = 0;
     for (; s < end && *s >= '0' && *s <= '9'; s++) {
-        if (value <= static_cast<long long>(INT_MAX) + 1) {
-            value = value * 10 + (*s - '0');
-        }
+        unsigned digit = static_cast<unsigned>(*s - '0');
+        value = value > (limit - digit) / 10 ? limit : value * 10 + digit;
     }
     if (negative) {
-        return value > static_cast<long long>(INT_MAX) + 1 ? INT_MIN : static_cast<int>(-value);
+        return value >= limit ? LLONG_MIN : -static_cast<long long>(value);
     }
-    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+    return value >= limit ? LLONG_MAX : static_cast<long long>(value);
 }
 
 // Whether the last transfer coding listed in [s, end) is "chunked". Sets
@@ -151,7 +152,7 @@ int req_frame(req_t *pr, const char *head, int head_len) {
         bool listed;
         if (!have_length && (v = field_value(line, stop, "content-length")) != nullptr) {
             have_length = true;
-            pr->content_len = parse_int(v, stop);
+            pr->content_len = parse_length(v, stop);
         } else if ((v = field_value(line, stop, "transfer-encoding")) != nullptr) {
             bool last = last_coding_is_chunked(v, stop, &listed);
             if (listed) {
@@ -186,8 +187,8 @@ static int chunk_step(req_t *pr, int c) {
     case CH_SIZE: {
         int h = hex_value(c);
         if (h >= 0) {
-            if (pr->chunk_left > (INT_MAX - h) / 16) {
-                return CH_BAD; // beyond the int range
+            if (pr->chunk_left > (LLONG_MAX - h) / 16) {
+                return CH_BAD; // beyond the 64-bit range
             }
             pr->chunk_left = pr->chunk_left * 16 + h;
             return CH_SIZE;
@@ -230,9 +231,9 @@ static int chunked_feed(req_t *pr, const char *data, int len) {
     for (int i = 0; i < len && pr->state != CH_DONE && pr->state != CH_BAD;) {
         if (pr->state == CH_DATA) {
             // Chunk data is skipped in one step, however long.
-            int take = len - i < pr->chunk_left ? len - i : pr->chunk_left;
+            long long take = len - i < pr->chunk_left ? len - i : pr->chunk_left;
             pr->chunk_left -= take;
-            i += take;
+            i += static_cast<int>(take);
             if (pr->chunk_left == 0) {
                 pr->state = CH_DATA_CR;
             }

@@ -12,14 +12,16 @@ enum {
     REQ_BODY_CHUNKED = 2, // chunked framing, up to the last chunk and trailers
 };
 
+// Body lengths and chunk sizes are 64-bit: uploads past 2 GiB are real. The
+// header block itself is held in memory and stays within the int range.
 typedef struct req_t {
-    int scanned;     // bytes already searched for the blank line
-    int head_len;    // header block length, blank line included; 0 until found
-    int body;        // one of REQ_BODY_*
-    int content_len; // value of the length field (atoi rules, saturated)
-    int remaining;   // REQ_BODY_LENGTH: body bytes still expected
-    int state;       // REQ_BODY_CHUNKED: where the decoder stands
-    int chunk_left;  // REQ_BODY_CHUNKED: size being read, then data bytes left
+    int scanned;           // bytes already searched for the blank line
+    int head_len;          // header block length, blank line included; 0 until found
+    int body;              // one of REQ_BODY_*
+    int state;             // REQ_BODY_CHUNKED: where the decoder stands
+    long long content_len; // value of the length field (atoi rules, saturated)
+    long long remaining;   // REQ_BODY_LENGTH: body bytes still expected
+    long long chunk_left;  // REQ_BODY_CHUNKED: size being read, then data bytes left
 } req_t;
 
 // Prepares the record for a new request. Returns 0.

@@ -103,7 +103,8 @@ class ChunkedFraming(ServerCase):
         exchange(self, self.server, head, b"3\r\nabc\r\n", b"2\r\nde\r\n0\r\n\r\n", pause=0.03)
 
     def test_malformed_framing_stops_at_once(self):
-        for body in (b"zz\r\nhello\r\n", b"5\r\nhelloXX\r\n", b"80000000\r\n", b"5\nhello"):
+        for body in (b"zz\r\nhello\r\n", b"5\r\nhelloXX\r\n", b"8000000000000000\r\n",
+                     b"5\nhello"):
             with self.subTest(body=body):
                 exchange(self, self.server, HEAD, body, pause=0.03)
 

@@ -38,7 +38,7 @@ def head_end(data):
 
 
 def atoi(text):
-    """C's atoi over a field value, saturated to 32 bits."""
+    """C's atoi over a field value, saturated to 64 bits."""
     text = text.lstrip(b" \t\v\f\r\n")
     sign = -1 if text[:1] == b"-" else 1
     if text[:1] in (b"-", b"+"):
@@ -49,7 +49,7 @@ def atoi(text):
             break
         digits += bytes([c])
     value = sign * int(digits or b"0")
-    return max(-2**31, min(2**31 - 1, value))
+    return max(-2**63, min(2**63 - 1, value))
 
 
 def framing(head):
@@ -86,7 +86,7 @@ def chunked_end(body):
         ch = bytes([c])
         if state in ("size0", "size") and ch.lower() in b"0123456789abcdef" and ch:
             size = size * 16 + int(ch, 16)
-            if size > 2**31 - 1:
+            if size > 2**63 - 1:
                 return i + 1
             state = "size"
             continue

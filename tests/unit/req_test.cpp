@@ -78,7 +78,7 @@ struct FrameCase {
     const char *label;
     std::string fields; // between the request line and the blank line
     int body;
-    int content_len;
+    long long content_len;
 };
 
 TEST(ReqFrame, LengthAndEncodingFields) {
@@ -99,9 +99,13 @@ TEST(ReqFrame, LengthAndEncodingFields) {
         {"negative", "Content-Length: -5\r\n", REQ_BODY_NONE, -5},
         {"no digits", "Content-Length: ten\r\n", REQ_BODY_NONE, 0},
         {"empty", "Content-Length:\r\n", REQ_BODY_NONE, 0},
-        {"huge", "Content-Length: " + many + "\r\n", REQ_BODY_LENGTH, INT_MAX},
-        {"huge negative", "Content-Length: -" + many + "\r\n", REQ_BODY_NONE, INT_MIN},
-        {"just past int", "Content-Length: 2147483648\r\n", REQ_BODY_LENGTH, INT_MAX},
+        {"huge", "Content-Length: " + many + "\r\n", REQ_BODY_LENGTH, LLONG_MAX},
+        {"huge negative", "Content-Length: -" + many + "\r\n", REQ_BODY_NONE, LLONG_MIN},
+        {"past 32 bits", "Content-Length: 3000000000\r\n", REQ_BODY_LENGTH, 3000000000LL},
+        {"largest", "Content-Length: 9223372036854775807\r\n", REQ_BODY_LENGTH, LLONG_MAX},
+        {"just past 64 bits", "Content-Length: 9223372036854775808\r\n", REQ_BODY_LENGTH,
+         LLONG_MAX},
+        {"most negative", "Content-Length: -9223372036854775808\r\n", REQ_BODY_NONE, LLONG_MIN},
         {"space before colon", "Content-Length : 5\r\n", REQ_BODY_NONE, 0},
         {"inside another value", "X-Note: Content-Length: 5\r\n", REQ_BODY_NONE, 0},
         {"longer name", "Content-Length-X: 5\r\n", REQ_BODY_NONE, 0},
@@ -201,7 +205,7 @@ TEST(ReqFeed, ChunkedMalformed) {
         "5\nhello\r\n",                    // bare LF after the size
         "5\r\nhelloXY",                    // no CRLF after the data
         "5\r\nhello\rX",                   // CR without LF
-        "80000000\r\n",                    // beyond the int range
+        "8000000000000000\r\n",            // beyond the 64-bit range
         "fffffffffffffffffff\r\n",         // far beyond it
         "5 x\r\n",                         // junk after the size
         "0\r\nTrailer: a\nMore: b\r\n\r\n" // bare LF in a trailer
@@ -211,7 +215,8 @@ TEST(ReqFeed, ChunkedMalformed) {
         EXPECT_EQ(feed(te, body), -1);
         EXPECT_EQ(feed(te, body, 1), -1);
     }
-    EXPECT_EQ(feed(te, "7fffffff\r\nab", 1), 0); // the largest size is still fine
+    EXPECT_EQ(feed(te, "80000000\r\nab", 1), 0);         // past 2 GiB is fine
+    EXPECT_EQ(feed(te, "7fffffffffffffff\r\nab", 1), 0); // and so is the largest size
 }
 
 } // namespace
