@@ -50,7 +50,7 @@ int buf_push(buf_t *pb, const void *src, int size) {
         // Exact fit: the new capacity is tail + size, plus the spare byte.
         // A capacity past the int range is refused like a failed realloc.
         long long capacity = static_cast<long long>(pb->tail) + size;
-        if (capacity > INT_MAX - 1) {
+        if (capacity > BUF_MAX_SIZE) {
             return 0;
         }
         char *p = static_cast<char *>(realloc(pb->base, static_cast<size_t>(capacity) + 1));
@@ -108,7 +108,7 @@ int buf_read(buf_t *pb, int start, int len, void *dst) {
 }
 
 char *buf_realloc(buf_t *pb, int new_size) {
-    if (pb->base == nullptr || new_size < pb->tail || new_size == INT_MAX) {
+    if (pb->base == nullptr || new_size < pb->tail || new_size > BUF_MAX_SIZE) {
         return nullptr;
     }
     char *p = static_cast<char *>(realloc(pb->base, static_cast<size_t>(new_size) + 1));

@@ -12,6 +12,9 @@
 // Capacity of fresh storage, and of the storage buf_reset goes back to.
 #define BUF_DEFAULT_SIZE 1024
 
+// The largest capacity: the storage, one byte more, stays within the int range.
+#define BUF_MAX_SIZE 0x7ffffffe
+
 typedef struct buf_t {
     char *base; // storage of size + 1 bytes, or null when there is none
     int head;   // index of the first byte not yet consumed

@@ -3,18 +3,21 @@
 // 200 reply. One connection at a time, one thread, blocking calls.
 #include "arg.h"
 #include "buf.h"
-#include "net.h"
+#include "out.h"
+#include "platform.h"
 #include "req.h"
 
 #include <ctype.h>
 #include <errno.h>
-#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
 #define DEFAULT_PORT 10082
 #define BACKLOG 128
 #define SCRATCH_SIZE 512
+// Pauses after accept fails for want of descriptors or memory, in ms.
+#define ACCEPT_PAUSE_MIN 10
+#define ACCEPT_PAUSE_MAX 1000
 
 // clang-format off
 static const char *const banner[] = {
@@ -64,14 +67,21 @@ static void reserve(buf_t *bufx, int len) {
     if (want < need) {
         want = need;
     }
-    if (want > INT_MAX - 1) {
-        want = INT_MAX - 1;
+    if (want > BUF_MAX_SIZE) {
+        want = BUF_MAX_SIZE;
     }
     (void)buf_realloc(bufx, static_cast<int>(want));
 }
 
-static void echo(const char *data, int len) {
-    fwrite(data, 1, static_cast<size_t>(len), stdout);
+// Writes out standard output. When that fails (a full disk, a closed
+// terminal) the first failure of each connection is reported; the bytes are
+// lost, and output is tried again with the next connection.
+static void console_flush(out_t *out) {
+    if (out_flush(out) != 0 && !out->reported) {
+        out->reported = 1;
+        errno = out->error;
+        perror("write() error");
+    }
 }
 
 // Reads one request from conn_fd and echoes every byte it receives: the
@@ -79,7 +89,7 @@ static void echo(const char *data, int len) {
 // newline. Returns 1 when the connection was closed here, because the peer
 // went away (or the buffer could not grow) before the header block was
 // complete; then no reply is due. Returns 0 with the socket still open.
-static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf) {
+static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf, out_t *out) {
     req_t req;
     req_init(&req);
     int closed = 0;
@@ -87,7 +97,12 @@ static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf) {
     while (head_len == 0) {
         int n = static_cast<int>(recv(conn_fd, buf, SCRATCH_SIZE, 0));
         if (n <= 0) {
-            printf("socket close fd=%d\n", static_cast<int>(conn_fd));
+            out_printf(out, "socket close fd=%d\n", static_cast<int>(conn_fd));
+            closed = 1;
+            break;
+        }
+        if (n > BUF_MAX_SIZE - buf_get_length(bufx)) {
+            fputs("buf_push() error: Header block too large\n", stderr);
             closed = 1;
             break;
         }
@@ -105,7 +120,7 @@ static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf) {
     } else {
         const char *str = buf_get_head(bufx);
         int str_len = buf_get_length(bufx);
-        echo(str, str_len);
+        out_write(out, str, str_len);
         // Body bytes that came with the header block count towards the
         // body; what is still missing is read up to 511 bytes at a time.
         req_frame(&req, str, head_len);
@@ -114,19 +129,26 @@ static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf) {
             // The header block shows before the wait for the body. With
             // nothing to wait for, the flush below serves both: one write
             // a request instead of two.
-            fflush(stdout);
+            console_flush(out);
         }
         while (state == 0) {
-            int i = static_cast<int>(recv(conn_fd, buf, SCRATCH_SIZE - 1, 0));
+            int i = sock_recv_nowait(conn_fd, buf, SCRATCH_SIZE - 1);
+            if (i == SOCK_WOULD_BLOCK) {
+                // Everything received is shown before waiting for more, so
+                // a stalled upload is visible, and not lost if the listener
+                // is stopped. While bytes keep coming, they are gathered.
+                console_flush(out);
+                i = static_cast<int>(recv(conn_fd, buf, SCRATCH_SIZE - 1, 0));
+            }
             if (i <= 0) {
                 break; // a short body still gets its reply
             }
-            echo(buf, i);
+            out_write(out, buf, i);
             state = req_feed(&req, buf, i);
         }
     }
-    putchar('\n');
-    fflush(stdout);
+    out_write(out, "\n", 1);
+    console_flush(out);
     buf_reset(bufx);
     return closed;
 }
@@ -139,7 +161,9 @@ static int startup_failed(buf_t *bufx, const char *what, int code) {
 }
 
 int main(int argc, char **argv) {
+    std_fds_open(); // before anything can take descriptors 0-2
     buf_t bufx;
+    out_t out;
     char buf[SCRATCH_SIZE];
     WSADATA wsaData;
     SOCKET listen_fd = INVALID_SOCKET;
@@ -149,10 +173,13 @@ int main(int argc, char **argv) {
     unsigned short listen_port = DEFAULT_PORT;
     int option_val = 1;
     arg_t arg;
+    int accept_pause = 0;
 
     // Without storage the buffer still allocates on its first push.
     (void)buf_init(&bufx);
     stdout_binary();
+    // A terminal sees each line as it is written, as stdio would show it.
+    out_init(&out, fileno(stdout), fd_is_terminal(fileno(stdout)));
 
     arg_init(&arg, argc, argv);
     char *p = arg_get_value(&arg, "-l");
@@ -189,25 +216,41 @@ int main(int argc, char **argv) {
     listen_port = ntohs(addr.sin_port);
 
     for (const char *row : banner) {
-        puts(row);
+        out_write(&out, row, static_cast<int>(strlen(row)));
+        out_write(&out, "\n", 1);
     }
-    putchar('\n');
-    printf("Listening on port:%u\n\n", static_cast<unsigned>(listen_port));
-    fflush(stdout);
+    out_write(&out, "\n", 1);
+    out_printf(&out, "Listening on port:%u\n\n", static_cast<unsigned>(listen_port));
+    console_flush(&out);
 
     for (;;) {
         addr_size = sizeof addr;
         conn_fd = accept(listen_fd, reinterpret_cast<struct sockaddr *>(&addr), &addr_size);
         if (conn_fd == INVALID_SOCKET) {
-            sock_perror("accept() error", sock_error());
+            int code = sock_error();
+            sock_perror("accept() error", code);
+            if (sock_error_is_resource(code)) {
+                // Out of descriptors or memory, accept fails at once for as
+                // long as that lasts: pause, longer while it persists, so
+                // the loop neither spins nor floods standard error.
+                accept_pause = accept_pause == 0 ? ACCEPT_PAUSE_MIN : accept_pause * 2;
+                if (accept_pause > ACCEPT_PAUSE_MAX) {
+                    accept_pause = ACCEPT_PAUSE_MAX;
+                }
+                pause_ms(accept_pause);
+            }
             continue;
         }
+        accept_pause = 0;
+        sock_nosigpipe(conn_fd);
+        out_clear(&out); // a failed output is tried again with each connection
         // Not flushed here: the echo's flushes carry it out with the request.
-        printf("===========================================\n"
-               "A new connection %s:%d\n"
-               "===========================================\n",
-               inet_ntoa(addr.sin_addr), ntohs(addr.sin_port));
-        if (request_read(conn_fd, &bufx, buf)) {
+        out_printf(&out,
+                   "===========================================\n"
+                   "A new connection %s:%d\n"
+                   "===========================================\n",
+                   inet_ntoa(addr.sin_addr), ntohs(addr.sin_port));
+        if (request_read(conn_fd, &bufx, buf, &out)) {
             continue;
         }
         snprintf(buf, sizeof buf, "%s\r\n%s\r\n%s\r\n%s\r\n\r\n%s", "HTTP/1.1 200 OK",

@@ -74,17 +74,20 @@ def require(condition, why):
 class Stream:
     """Collects everything a pipe delivers, for waits with a deadline."""
 
-    def __init__(self, pipe):
+    def __init__(self, pipe, pace=0.0):
+        """pace: seconds to idle between reads of 4 KiB, a slow reader."""
         self.data = bytearray()
         self.closed = False
         self.cond = threading.Condition()
-        self.thread = threading.Thread(target=self._pump, args=(pipe,), daemon=True)
+        self.thread = threading.Thread(target=self._pump, args=(pipe, pace), daemon=True)
         self.thread.start()
 
-    def _pump(self, pipe):
+    def _pump(self, pipe, pace):
         fd = pipe.fileno()
         while True:
-            chunk = os.read(fd, 1 << 16)
+            if pace:
+                time.sleep(pace)
+            chunk = os.read(fd, 4096 if pace else 1 << 16)
             with self.cond:
                 if not chunk:
                     self.closed = True
@@ -139,13 +142,22 @@ class Server:
     """One quorvel process. Use as a context manager; stopping it checks
     that nothing went to standard error unless the test allowed it."""
 
-    def __init__(self, *args, wait_ready=True, launcher=None, binary=None, stdout=None):
+    def __init__(self, *args, wait_ready=True, launcher=None, binary=None, stdout=None,
+                 nonblocking=False, pace=0.0):
         """stdout: a file to send standard output to instead of the pipe;
-        self.out then only sees the start-up lines."""
+        self.out then reads the file. nonblocking: the pipe's write end is
+        handed over non-blocking; pace: its reader is slow (see Stream)."""
         cmd = (LAUNCHER if launcher is None else launcher) + [binary or BIN] + list(args)
+        write_end = subprocess.PIPE if stdout is None else stdout
+        if nonblocking:
+            read_end, write_end = os.pipe()
+            os.set_blocking(write_end, False)
         self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                     stdout=subprocess.PIPE if stdout is None else stdout)
-        self.out = Stream(self.proc.stdout) if stdout is None else FileStream(stdout.name)
+                                     stdout=write_end)
+        if nonblocking:
+            os.close(write_end)
+            self.proc.stdout = os.fdopen(read_end, "rb", buffering=0)
+        self.out = FileStream(stdout.name) if stdout else Stream(self.proc.stdout, pace)
         self.err = Stream(self.proc.stderr)
         self.mark = 0  # how much of stdout the test has checked so far
         self.port = None

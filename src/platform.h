@@ -1,0 +1,277 @@
+// Every difference between Windows and POSIX lives here, so that the
+// listener is written once, in Winsock terms. On POSIX the Winsock names are
+// mapped onto their BSD equivalents: WSAStartup has nothing to do and
+// succeeds, closesocket is close, and a socket handle is an int.
+//
+// Besides the sockets, each side provides:
+//   std_fds_open()            descriptors 0-2 open before any socket is made
+//   sock_recv_nowait(s, b, n) recv that returns SOCK_WOULD_BLOCK instead of waiting
+//   sock_nosigpipe(s)         no SIGPIPE from sends on s, where that is per socket
+//   sock_error_is_resource(e) whether e means out of descriptors, buffers or memory
+//   pause_ms(ms)              sleep
+//   fd_write(fd, p, n)        write all n bytes: 0, or -1 with errno set
+//   fd_is_terminal(fd)        whether fd is a terminal
+#ifndef QUORVEL_PLATFORM_H
+#define QUORVEL_PLATFORM_H
+
+#include <errno.h>
+#include <stdio.h>
+
+// sock_recv_nowait's answer when nothing is waiting.
+#define SOCK_WOULD_BLOCK (-2)
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <fcntl.h>
+#include <io.h>
+
+typedef int sock_len_t;
+
+// send() never raises a signal on Windows.
+#define SEND_FLAGS 0
+
+// On Windows SO_REUSEADDR lets a second socket bind a port that another one
+// is listening on, so a taken port would go unnoticed. Rebinding a port that
+// still has connections in TIME_WAIT is allowed there by default, which is
+// all SO_REUSEADDR buys on POSIX; exclusive use is the option that keeps
+// "port in use" an error.
+#define REUSE_OPTION SO_EXCLUSIVEADDRUSE
+
+static inline int sock_error(void) {
+    return WSAGetLastError();
+}
+
+// Descriptions of the Winsock errors start-up and accept can meet, for
+// systems whose message tables lack them.
+static inline const char *sock_strerror(int code) {
+    switch (code) {
+    case WSAEADDRINUSE:
+        return "Address already in use";
+    case WSAEADDRNOTAVAIL:
+        return "Cannot assign requested address";
+    case WSAEACCES:
+        return "Permission denied";
+    case WSAEAFNOSUPPORT:
+        return "Address family not supported by protocol";
+    case WSAECONNABORTED:
+        return "Software caused connection abort";
+    case WSAECONNRESET:
+        return "Connection reset by peer";
+    case WSAEINTR:
+        return "Interrupted system call";
+    case WSAEINVAL:
+        return "Invalid argument";
+    case WSAEMFILE:
+        return "Too many open files";
+    case WSAENETDOWN:
+        return "Network is down";
+    case WSAENOBUFS:
+        return "No buffer space available";
+    case WSAENOTCONN:
+        return "Transport endpoint is not connected";
+    case WSAENOTSOCK:
+        return "Socket operation on non-socket";
+    case WSANOTINITIALISED:
+        return "Windows Sockets not initialised";
+    case WSASYSNOTREADY:
+        return "Network subsystem is unavailable";
+    case WSAVERNOTSUPPORTED:
+        return "Windows Sockets version not supported";
+    default:
+        return NULL;
+    }
+}
+
+// Winsock does not set errno, so perror would describe some unrelated
+// error. This prints the same "what: description" line, with the system's
+// own text for the Winsock code where it has one.
+static inline void sock_perror(const char *what, int code) {
+    char text[256];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                             (DWORD)code, 0, text, sizeof text, NULL);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) {
+        n--;
+    }
+    text[n] = '\0';
+    if (n == 0 && sock_strerror(code) != NULL) {
+        snprintf(text, sizeof text, "%s", sock_strerror(code));
+    } else if (n == 0) {
+        snprintf(text, sizeof text, "Windows Sockets error %d", code);
+    }
+    fprintf(stderr, "%s: %s\n", what, text);
+}
+
+// The C runtime would turn every "\n" of an echoed request into "\r\n".
+static inline void stdout_binary(void) {
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
+// A Winsock socket is never a C runtime descriptor: nothing to guard.
+static inline void std_fds_open(void) {}
+
+static inline void sock_nosigpipe(SOCKET s) {
+    (void)s;
+}
+
+// Winsock has no per-call non-blocking flag: ask how much is waiting.
+static inline int sock_recv_nowait(SOCKET s, char *buf, int len) {
+    u_long waiting = 0;
+    if (ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting == 0) {
+        return SOCK_WOULD_BLOCK; // a peer that has closed is seen by the recv that follows
+    }
+    return recv(s, buf, len, 0);
+}
+
+static inline int sock_error_is_resource(int code) {
+    return code == WSAEMFILE || code == WSAENOBUFS;
+}
+
+static inline void pause_ms(int ms) {
+    Sleep((DWORD)ms);
+}
+
+static inline int fd_write(int fd, const char *p, int len) {
+    while (len > 0) {
+        int n = _write(fd, p, (unsigned)len);
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return -1;
+        }
+        p += n;
+        len -= n;
+    }
+    return 0;
+}
+
+static inline int fd_is_terminal(int fd) {
+    return _isatty(fd);
+}
+
+#else
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+typedef int SOCKET;
+#define INVALID_SOCKET (-1)
+typedef socklen_t sock_len_t;
+
+typedef struct WSAData {
+    int unused;
+} WSADATA;
+
+#define MAKEWORD(low, high) ((unsigned short)(((high) << 8) | (low)))
+
+static inline int WSAStartup(unsigned short version, WSADATA *data) {
+    (void)version;
+    (void)data;
+    return 0;
+}
+
+static inline int closesocket(SOCKET s) {
+    return close(s);
+}
+
+// A peer that has gone must not kill the process with SIGPIPE: the flag keeps
+// the failure local to the send. Standard output keeps the default.
+#ifdef MSG_NOSIGNAL
+#define SEND_FLAGS MSG_NOSIGNAL
+#else
+#define SEND_FLAGS 0 // the BSDs: SO_NOSIGPIPE would go on each connection
+#endif
+
+#define REUSE_OPTION SO_REUSEADDR
+
+static inline int sock_error(void) {
+    return errno;
+}
+
+static inline void sock_perror(const char *what, int code) {
+    errno = code;
+    perror(what);
+}
+
+static inline void stdout_binary(void) {}
+
+// Started with standard input, output or error closed, the first sockets
+// would take those numbers: the banner would go to the listening socket and
+// the echo of a request back to its client. /dev/null takes them first.
+static inline void std_fds_open(void) {
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            (void)open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        }
+    }
+}
+
+// Where MSG_NOSIGNAL is missing (macOS), the socket itself can be told.
+static inline void sock_nosigpipe(SOCKET s) {
+#if defined(SO_NOSIGPIPE) && !defined(MSG_NOSIGNAL)
+    int on = 1;
+    (void)setsockopt(s, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+#else
+    (void)s;
+#endif
+}
+
+static inline int sock_recv_nowait(SOCKET s, char *buf, int len) {
+    int n = static_cast<int>(recv(s, buf, static_cast<size_t>(len), MSG_DONTWAIT));
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return SOCK_WOULD_BLOCK;
+    }
+    return n;
+}
+
+static inline int sock_error_is_resource(int code) {
+    return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
+}
+
+static inline void pause_ms(int ms) {
+    struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+// A parent may hand over a non-blocking pipe or terminal. A write that
+// would block then waits until the reader makes room; stdio would drop
+// the bytes instead.
+static inline int fd_write(int fd, const char *p, int len) {
+    while (len > 0) {
+        ssize_t n = write(fd, p, static_cast<size_t>(len));
+        if (n > 0) {
+            p += n;
+            len -= static_cast<int>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            struct pollfd pfd = {fd, POLLOUT, 0};
+            (void)poll(&pfd, 1, -1);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return -1;
+        }
+    }
+    return 0;
+}
+
+static inline int fd_is_terminal(int fd) {
+    return isatty(fd);
+}
+
+#endif
+
+#endif

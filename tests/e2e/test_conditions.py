@@ -1,0 +1,161 @@
+"""Awkward conditions around the listener: stalled and very long uploads,
+a full disk, a non-blocking or closed standard output, no descriptors left.
+Whatever was received still reaches the console, or the failure is said."""
+
+import os
+import resource
+import select
+import socket
+import subprocess
+import time
+import unittest
+
+from harness import (BIN, LAUNCHER, REPLY, SCALE, TIMEOUT, Client, Server, ServerCase,
+                     announcement, exchange, free_port, require)
+
+LENGTH = b"POST /up HTTP/1.1\r\nContent-Length: %d\r\n\r\n"
+CHUNKED = b"POST /up HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+GET = b"GET / HTTP/1.1\r\n\r\n"
+BODY = bytes(range(256)) * 11 + b"x" * 184  # 3 000 bytes
+
+
+def posix_only(test):
+    if LAUNCHER:
+        raise unittest.SkipTest("descriptors of the program itself, not of its launcher")
+
+
+def connect_when_up(port):
+    """For a listener whose output cannot be read: connect as soon as it
+    listens (retrying until the deadline)."""
+    deadline = time.monotonic() + TIMEOUT
+    while True:
+        try:
+            return Client(port)
+        except ConnectionRefusedError:
+            if time.monotonic() > deadline:
+                raise
+            time.sleep(0.02)
+
+
+class Uploads(ServerCase):
+    def test_stalled_and_long_bodies(self):
+        # Each upload stops after its first part: what has arrived is on
+        # standard output (a pipe) while the listener waits for more, and no
+        # reply has come. Then the rest comes, or the client half-closes.
+        cases = (
+            ("length, stalled", LENGTH % 10000, BODY, b"y" * 7000),
+            ("chunked, stalled", CHUNKED, b"bb8\r\n" + BODY, b"\r\n0\r\n\r\n"),
+            ("length past 2 GiB", LENGTH % 3000000000, BODY, None),
+            ("chunk past 2 GiB", CHUNKED, b"80000000\r\n" + BODY, None),
+            ("largest chunk", CHUNKED, b"7fffffffffffffff\r\n" + BODY, None),
+        )
+        s = self.server
+        for label, head, first, rest in cases:
+            with self.subTest(label), Client(s.port) as c:
+                c.send(head, first)
+                shown = announcement(c.port) + head + first
+                end = s.mark + len(shown)
+                s.out.wait(lambda d: len(d) >= end, 2 * SCALE, "the part received")
+                self.assertEqual(bytes(s.out.data[s.mark:]), shown)
+                self.assertEqual(select.select([c.sock], [], [], 0.1)[0], [], "replied early")
+                if rest is None:
+                    c.sock.shutdown(socket.SHUT_WR)
+                else:
+                    c.send(rest)
+                self.assertEqual(c.reply(), REPLY)
+                s.expect_block(self, c.port, head + first + (rest or b""))
+
+
+class Console(unittest.TestCase):
+    def test_full_disk_is_reported_once_a_connection(self):
+        port = free_port()
+        with open("/dev/full", "wb") as full:
+            s = Server("-l", str(port), stdout=full, wait_ready=False)
+        with s:
+            s.stderr_allowed = True
+            line = b"No space left on device\n"
+            lines = lambda n: lambda d: d.replace(b"\r\n", b"\n").count(line) >= n
+            s.err.wait(lines(1), TIMEOUT, "the banner's failure")
+            with connect_when_up(port) as c:
+                c.send(LENGTH % 3000, BODY[:1000], BODY[1000:], pause=0.05)
+                self.assertEqual(c.reply(), REPLY)
+            s.err.wait(lines(2), TIMEOUT, "the failure of the first connection")
+            exchange_blind(self, port)
+            s.err.wait(lines(3), TIMEOUT, "the failure of the second")
+            self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"),
+                             b"write() error: No space left on device\n" * 3)
+
+    def test_non_blocking_pipe_with_a_slow_reader(self):
+        posix_only(self)
+        with Server("-l", "0", nonblocking=True, pace=0.001) as s:
+            for i in range(10):
+                body = bytes([65 + i]) * 200000
+                exchange(self, s, LENGTH % len(body) + body)
+
+    def test_closed_standard_descriptors(self):
+        # Nothing meant for the console, nor a report, reaches a client.
+        posix_only(self)
+        for label, closed, stdout in (
+                ("output", (1,), subprocess.DEVNULL),
+                ("input and output", (0, 1), subprocess.DEVNULL),
+                ("input and error, output failing", (0, 2), "/dev/full"),
+        ):
+            with self.subTest(label):
+                port = free_port()
+                out = open(stdout, "wb") if isinstance(stdout, str) else stdout
+                proc = subprocess.Popen([BIN, "-l", str(port)], stdin=subprocess.DEVNULL,
+                                        stdout=out, stderr=subprocess.DEVNULL,
+                                        preexec_fn=lambda: [os.close(fd) for fd in closed])
+                try:
+                    with connect_when_up(port) as c:
+                        c.send(GET)
+                        self.assertEqual(c.reply(), REPLY)
+                    exchange_blind(self, port)
+                    self.assertIsNone(proc.poll())
+                finally:
+                    proc.kill()
+                    proc.wait(TIMEOUT)
+                    if out is not stdout:
+                        out.close()
+
+
+class NoDescriptors(unittest.TestCase):
+    def test_accept_pauses_then_resumes(self):
+        posix_only(self)
+        require(hasattr(resource, "prlimit"), "no prlimit here")
+        # Descriptors 0-2 and the listening socket use all four.
+        with Server("-l", "0", launcher=["prlimit", "--nofile=4:1024"]) as s:
+            s.stderr_allowed = True
+            with Client(s.port) as c:
+                c.send(GET)
+                start, cpu = time.monotonic(), cpu_seconds(s.proc.pid)
+                line = b"accept() error: Too many open files\n"
+                s.err.wait(lambda d: d.count(line) >= 8, TIMEOUT, "eight reports")
+                elapsed, used = time.monotonic() - start, cpu_seconds(s.proc.pid) - cpu
+                self.assertEqual(s.err.data, line * (len(s.err.data) // len(line)))
+                lines = len(s.err.data) // len(line)
+                self.assertGreater(elapsed, 1.0, "%d reports in %.2f s" % (lines, elapsed))
+                self.assertLess(used, 0.25 * SCALE, "CPU time while paused")
+                # With descriptors to spare again, the waiting client is
+                # served within about a second.
+                resource.prlimit(s.proc.pid, resource.RLIMIT_NOFILE, (64, 1024))
+                freed = time.monotonic()
+                self.assertEqual(c.reply(), REPLY)
+                self.assertLess(time.monotonic() - freed, 3.0 * SCALE)
+                s.expect_block(self, c.port, GET)
+
+
+def exchange_blind(test, port):
+    with Client(port) as c:
+        c.send(GET)
+        test.assertEqual(c.reply(), REPLY)
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+if __name__ == "__main__":
+    unittest.main()
