@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from harness import (BIN, LAUNCHER, REPLY, SCALE, TIMEOUT, Client, Server, ServerCase,
+from harness import (BIN, LAUNCHER, REPLY, SCALE, TIMEOUT, WINE, Client, Server, ServerCase,
                      announcement, exchange, free_port, require)
 
 LENGTH = b"POST /up HTTP/1.1\r\nContent-Length: %d\r\n\r\n"
@@ -20,8 +20,8 @@ BODY = bytes(range(256)) * 11 + b"x" * 184  # 3 000 bytes
 
 
 def posix_only(test):
-    if LAUNCHER:
-        raise unittest.SkipTest("descriptors of the program itself, not of its launcher")
+    if WINE:
+        raise unittest.SkipTest("POSIX descriptors: under Wine they are Wine's, not the program's")
 
 
 def connect_when_up(port):
@@ -103,8 +103,9 @@ class Console(unittest.TestCase):
             with self.subTest(label):
                 port = free_port()
                 out = open(stdout, "wb") if isinstance(stdout, str) else stdout
-                proc = subprocess.Popen([BIN, "-l", str(port)], stdin=subprocess.DEVNULL,
-                                        stdout=out, stderr=subprocess.DEVNULL,
+                proc = subprocess.Popen(LAUNCHER + [BIN, "-l", str(port)],
+                                        stdin=subprocess.DEVNULL, stdout=out,
+                                        stderr=subprocess.DEVNULL,
                                         preexec_fn=lambda: [os.close(fd) for fd in closed])
                 try:
                     with connect_when_up(port) as c:
@@ -124,7 +125,7 @@ class NoDescriptors(unittest.TestCase):
         posix_only(self)
         require(hasattr(resource, "prlimit"), "no prlimit here")
         # Descriptors 0-2 and the listening socket use all four.
-        with Server("-l", "0", launcher=["prlimit", "--nofile=4:1024"]) as s:
+        with Server("-l", "0", launcher=["prlimit", "--nofile=4:1024"] + LAUNCHER) as s:
             s.stderr_allowed = True
             with Client(s.port) as c:
                 c.send(GET)
