@@ -19,11 +19,12 @@ import subprocess
 import sys
 import threading
 import time
+import unittest
 
 os.environ.setdefault("QUORVEL_TIMEOUT_SCALE", "20")
 os.environ.setdefault("WINEDEBUG", "-all")
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import REPLY, TIMEOUT, Client, Server, announcement  # noqa: E402
+from harness import REPLY, TIMEOUT, Client, Server  # noqa: E402
 
 WINE32 = "/usr/lib/wine/wine"
 WINE64 = "/usr/lib/wine/wine64"
@@ -53,25 +54,18 @@ def make_prefix():
         sys.exit("pe32: %s has no i386 DLLs (is wine32:i386 installed?)" % prefix)
 
 
-def serve(server, results):
-    """Sends every request, checks each reply and console block."""
-    class Check:  # the harness reports through a TestCase's assertions
-        def assertEqual(self, a, b, msg=None):
-            if a != b:
-                raise AssertionError("%r != %r %s" % (a, b, msg or ""))
-
-        def assertRegex(self, text, pattern):
-            if not re.search(pattern, text):
-                raise AssertionError("%r does not match %r" % (text, pattern))
-
+def serve(server):
+    """Sends every request, checks each reply and console block; returns
+    the console output."""
+    check = unittest.TestCase()  # the harness reports through its assertions
     for request in REQUESTS:
         head, _, body = request.partition(b"\r\n\r\n")
         with Client(server.port) as c:
             # The body in a second segment, to be read in the body stage.
             c.send(head + b"\r\n\r\n", body, pause=0.2)
-            Check().assertEqual(c.reply(), REPLY)
-            server.expect_block(Check(), c.port, request)
-    results["output"] = bytes(server.out.data)
+            check.assertEqual(c.reply(), REPLY)
+            server.expect_block(check, c.port, request)
+    return bytes(server.out.data)
 
 
 def port_in_use(exe, results):
@@ -106,12 +100,12 @@ def main():
     linux_server = Server("-l", "0", launcher=[], binary=linux)
     outputs = {}
     for name, server in (("linux", linux_server), ("pe32", pe32)):
-        got = {}
         try:
-            serve(server, got)
+            output = serve(server)
         except AssertionError as e:
             failed.append("%s: %s" % (name, e))
-        outputs[name] = normalise(got.get("output", b""), server)
+            output = bytes(server.out.data)
+        outputs[name] = normalise(output, server)
         server.stop()
     step("requests served")
     if outputs["linux"] != outputs["pe32"]:
