@@ -1,6 +1,5 @@
 #include "buf.h"
 
-#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 

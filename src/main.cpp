@@ -87,8 +87,8 @@ static void console_flush(out_t *out) {
 // Reads one request from conn_fd and echoes every byte it receives: the
 // header block once it is complete, then the body as it arrives, then a
 // newline. Returns 1 when the connection was closed here, because the peer
-// went away (or the buffer could not grow) before the header block was
-// complete; then no reply is due. Returns 0 with the socket still open.
+// went away (or the header block outgrew the buffer) before the header block
+// was complete; then no reply is due. Returns 0 with the socket still open.
 static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf, out_t *out) {
     req_t req;
     req_init(&req);
