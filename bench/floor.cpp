@@ -1,8 +1,8 @@
 // The least a server can do, for the benchmark to measure against. POSIX
 // only; it prints nothing but what it is asked to echo.
 //   floor PORT quiet   accept, one recv, send the reply, close
-//   floor PORT body    accept, recv in 511-byte chunks and write each to
-//                      stdout until the peer shuts down, reply, close
+//   floor PORT body    accept, recv up to 64 KiB at a time and write each
+//                      block to stdout until the peer shuts down, reply, close
 #include <netinet/in.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -37,7 +37,7 @@ int main(int argc, char **argv) {
     }
     printf("ready\n");
     fflush(stdout);
-    char buf[512];
+    static char buf[65536];
     for (;;) {
         int c = accept(fd, nullptr, nullptr);
         if (c < 0) {
@@ -45,12 +45,16 @@ int main(int argc, char **argv) {
         }
         if (body) {
             ssize_t n;
-            while ((n = recv(c, buf, 511, 0)) > 0) {
-                fwrite(buf, 1, static_cast<size_t>(n), stdout);
+            while ((n = recv(c, buf, sizeof buf, 0)) > 0) {
+                for (ssize_t at = 0, w; at < n; at += w) {
+                    if ((w = write(1, buf + at, static_cast<size_t>(n - at))) <= 0) {
+                        perror("floor: write");
+                        return 1;
+                    }
+                }
             }
-            fflush(stdout);
         } else {
-            (void)recv(c, buf, sizeof buf, 0);
+            (void)recv(c, buf, 512, 0);
         }
         (void)send(c, reply, sizeof reply - 1, MSG_NOSIGNAL);
         close(c);

@@ -122,9 +122,15 @@ static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf, out_t *out) {
         int str_len = buf_get_length(bufx);
         out_write(out, str, str_len);
         // Body bytes that came with the header block count towards the
-        // body; what is still missing is read up to 511 bytes at a time.
+        // body; what is still missing is read below.
         req_frame(&req, str, head_len);
         int state = req_feed(&req, str + head_len, str_len - head_len);
+        if (state == 0 && req.expect_continue) {
+            // The client waits for this before it sends its body. Should the
+            // send fail, the peer has gone, and the reads below find out.
+            static const char interim[] = "HTTP/1.1 100 Continue\r\n\r\n";
+            (void)send(conn_fd, interim, static_cast<int>(sizeof interim - 1), SEND_FLAGS);
+        }
         if (state == 0) {
             // The header block shows before the wait for the body. With
             // nothing to wait for, the flush below serves both: one write
@@ -132,19 +138,24 @@ static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf, out_t *out) {
             console_flush(out);
         }
         while (state == 0) {
-            int i = sock_recv_nowait(conn_fd, buf, SCRATCH_SIZE - 1);
+            // Received straight into the console buffer: each byte is
+            // copied once on its way to standard output.
+            int room;
+            char *at = out_room(out, &room);
+            int i = sock_recv_nowait(conn_fd, at, room);
             if (i == SOCK_WOULD_BLOCK) {
                 // Everything received is shown before waiting for more, so
                 // a stalled upload is visible, and not lost if the listener
                 // is stopped. While bytes keep coming, they are gathered.
                 console_flush(out);
-                i = static_cast<int>(recv(conn_fd, buf, SCRATCH_SIZE - 1, 0));
+                at = out_room(out, &room);
+                i = static_cast<int>(recv(conn_fd, at, room, 0));
             }
             if (i <= 0) {
                 break; // a short body still gets its reply
             }
-            out_write(out, buf, i);
-            state = req_feed(&req, buf, i);
+            state = req_feed(&req, at, i);
+            out_commit(out, i);
         }
     }
     out_write(out, "\n", 1);

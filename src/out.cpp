@@ -52,6 +52,29 @@ int out_write(out_t *po, const void *src, int len) {
     return po->error == 0 ? len : -1;
 }
 
+// Below this much room a receive would be small: write out first.
+#define ROOM_MIN (OUT_SIZE / 4)
+
+char *out_room(out_t *po, int *room) {
+    if (OUT_SIZE - po->len < ROOM_MIN) {
+        (void)out_flush(po);
+    }
+    *room = OUT_SIZE - po->len;
+    return po->data + po->len;
+}
+
+int out_commit(out_t *po, int len) {
+    if (po->error != 0) {
+        return -1;
+    }
+    const char *p = po->data + po->len;
+    po->len += len;
+    if (po->line_mode && memchr(p, '\n', static_cast<size_t>(len)) != nullptr) {
+        (void)out_flush(po);
+    }
+    return po->error == 0 ? len : -1;
+}
+
 int out_printf(out_t *po, const char *format, ...) {
     char line[256];
     va_list ap;

@@ -6,8 +6,9 @@
 #ifndef QUORVEL_OUT_H
 #define QUORVEL_OUT_H
 
-// Bytes held before they are written out.
-#define OUT_SIZE 16384
+// Bytes held before they are written out. Bodies are received straight
+// into this buffer, so it is also the size of the largest receive.
+#define OUT_SIZE 65536
 
 typedef struct out_t {
     int fd;        // where the bytes go
@@ -32,6 +33,15 @@ int out_printf(out_t *po, const char *format, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+
+// Where to receive up to *room bytes that are to be shown as they are, so
+// that each byte is copied once. Writes out what is held first when the
+// room left is small. The pointer is good until the next call on po.
+char *out_room(out_t *po, int *room);
+
+// Takes the len bytes just received at out_room's pointer as written.
+// Returns as out_write.
+int out_commit(out_t *po, int len);
 
 // Writes out everything held. Returns 0; -1 when output has failed since the
 // last out_clear (po->error says why; what could not be written is dropped).

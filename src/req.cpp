@@ -130,10 +130,47 @@ static bool last_coding_is_chunked(const char *s, const char *end, bool *listed)
     return chunked;
 }
 
+// Whether the request line [line, end) ends in a version of HTTP/1.1 or
+// later ("HTTP/" major "." minor, or a major alone, as in "HTTP/2").
+static bool is_http11_or_later(const char *line, const char *end) {
+    const char *v = end;
+    while (v > line && v[-1] != ' ') {
+        v--;
+    }
+    if (end - v < 6 || memcmp(v, "HTTP/", 5) != 0) {
+        return false;
+    }
+    long major = 0;
+    long minor = 0;
+    const char *p = v + 5;
+    for (; p < end && *p >= '0' && *p <= '9' && major < 1000; p++) {
+        major = major * 10 + (*p - '0');
+    }
+    if (p < end && *p == '.') {
+        for (p++; p < end && *p >= '0' && *p <= '9' && minor < 1000; p++) {
+            minor = minor * 10 + (*p - '0');
+        }
+    }
+    return p == end && (major > 1 || (major == 1 && minor >= 1));
+}
+
+// Whether [s, end), blanks around it aside, is the word (lower case) in any
+// letter case.
+static bool is_word(const char *s, const char *end, const char *word) {
+    while (s < end && is_blank(*s)) {
+        s++;
+    }
+    while (end > s && is_blank(end[-1])) {
+        end--;
+    }
+    return same_word(s, static_cast<int>(end - s), word);
+}
+
 int req_frame(req_t *pr, const char *head, int head_len) {
     const char *end = head + head_len;
     const char *eol = static_cast<const char *>(memchr(head, '\n', static_cast<size_t>(head_len)));
     bool have_length = false;
+    bool expect = false;
     bool chunked = false;
     // Field lines run from after the request line to the blank line. Lines
     // end in LF; a CR before it is not part of the value.
@@ -158,8 +195,14 @@ int req_frame(req_t *pr, const char *head, int head_len) {
             if (listed) {
                 chunked = last; // codings from later fields follow earlier ones
             }
+        } else if ((v = field_value(line, stop, "expect")) != nullptr) {
+            expect = expect || is_word(v, stop, "100-continue");
         }
         line = next;
+    }
+    if (expect && eol != nullptr) {
+        const char *line_end = eol > head && eol[-1] == '\r' ? eol - 1 : eol;
+        pr->expect_continue = is_http11_or_later(head, line_end);
     }
     if (chunked) {
         pr->body = REQ_BODY_CHUNKED;

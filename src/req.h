@@ -19,6 +19,7 @@ typedef struct req_t {
     int head_len;          // header block length, blank line included; 0 until found
     int body;              // one of REQ_BODY_*
     int state;             // REQ_BODY_CHUNKED: where the decoder stands
+    int expect_continue;   // the client waits for a 100 (Continue) before its body
     long long content_len; // value of the length field (atoi rules, saturated)
     long long remaining;   // REQ_BODY_LENGTH: body bytes still expected
     long long chunk_left;  // REQ_BODY_CHUNKED: size being read, then data bytes left
@@ -37,8 +38,10 @@ int req_find_head(req_t *pr, const char *data, int len);
 
 // Reads the framing fields of a complete header block: a Transfer-Encoding
 // field whose last coding is "chunked" wins; otherwise the first
-// Content-Length field. Field names match in any letter case. Returns the
-// body kind (also kept in pr->body).
+// Content-Length field. Field names match in any letter case. Also sets
+// expect_continue for an HTTP/1.1 (or later) request with an Expect field
+// of "100-continue", in any letter case. Returns the body kind (also kept in
+// pr->body).
 int req_frame(req_t *pr, const char *head, int head_len);
 
 // Accounts for len body bytes as they arrive. Returns 1 once the body is

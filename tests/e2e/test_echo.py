@@ -53,6 +53,49 @@ class RealClients(ServerCase):
                     os.unlink(path)
                 self.assertTrue(sent.endswith(data))
 
+    def test_expect_100_continue(self):
+        # A client that asks for a 100 (Continue) gets exactly that before it
+        # sends the body; the others never see one. Each row: header block,
+        # body bytes sent with it, the rest of the body, whether a 100 is due.
+        expect = b"Expect: 100-continue\r\n"
+        length = b"Content-Length: 5\r\n"
+        cases = (
+            ("length", b"POST / HTTP/1.1\r\n" + expect + length, b"", b"hello", True),
+            ("any case and blanks", b"PUT / HTTP/1.1\r\nexpect: \t100-CONTINUE \r\n" + length,
+             b"", b"hello", True),
+            ("part of the body sent", b"POST / HTTP/1.1\r\n" + expect + length, b"he", b"llo",
+             True),
+            ("chunked", b"POST / HTTP/1.1\r\n" + expect + b"Transfer-Encoding: chunked\r\n",
+             b"", b"5\r\nhello\r\n0\r\n\r\n", True),
+            ("HTTP/1.0", b"POST / HTTP/1.0\r\n" + expect + length, b"", b"hello", False),
+            ("no body", b"GET / HTTP/1.1\r\n" + expect, b"", b"", False),
+            ("body sent with it", b"POST / HTTP/1.1\r\n" + expect + length, b"hello", b"",
+             False),
+        )
+        interim = b"HTTP/1.1 100 Continue\r\n\r\n"
+        for label, fields, first, rest, due in cases:
+            with self.subTest(label), Client(self.server.port) as c:
+                head = fields + b"\r\n"
+                c.send(head + first)
+                if due:
+                    got = b""
+                    while len(got) < len(interim):
+                        got += c.sock.recv(len(interim) - len(got))
+                    self.assertEqual(got, interim)
+                c.send(rest)
+                self.assertEqual(c.reply(), REPLY)
+                self.server.expect_block(self, c.port, head + first + rest)
+        # curl asks for it with a body over 1 MiB. Told to wait 20 s for it,
+        # past its --max-time, curl finishes only if the 100 comes.
+        path = os.path.join(os.environ.get("TMPDIR", "/tmp"), "quorvel-expect-%d" % os.getpid())
+        with open(path, "wb") as f:
+            f.write(b"e" * (3 << 20))
+        try:
+            sent = self.curl_case("--data-binary", "@" + path, "--expect100-timeout", "20")
+        finally:
+            os.unlink(path)
+        self.assertIn(b"\r\nExpect: 100-continue\r\n", sent)
+
     def test_python_http_client(self):
         for method, body in (("GET", None), ("POST", b"{\"a\": [1, 2, 3]}"), ("PUT", b"x" * 5000)):
             with self.subTest(method=method):

@@ -141,6 +141,38 @@ TEST(ReqFrame, LengthAndEncodingFields) {
     }
 }
 
+TEST(ReqFrame, ExpectContinue) {
+    const struct {
+        const char *request_line;
+        const char *fields;
+        int expected;
+    } cases[] = {
+        {"POST / HTTP/1.1", "Expect: 100-continue\r\n", 1},
+        {"POST / HTTP/1.1", "eXpEcT:\t 100-Continue \t\r\n", 1},
+        {"POST / HTTP/1.1", "Host: x\r\nExpect: 100-continue\r\nContent-Length: 9\r\n", 1},
+        {"POST / HTTP/2", "Expect: 100-continue\r\n", 1},
+        {"POST / HTTP/1.10", "Expect: 100-continue\r\n", 1},
+        {"POST / HTTP/1.0", "Expect: 100-continue\r\n", 0},
+        {"POST / HTTP/0.9", "Expect: 100-continue\r\n", 0},
+        {"POST /", "Expect: 100-continue\r\n", 0},
+        {"POST / http/1.1", "Expect: 100-continue\r\n", 0},
+        {"POST / HTTP/1.1x", "Expect: 100-continue\r\n", 0},
+        {"POST / HTTP/1.1", "Expect: 100-continue, other\r\n", 0},
+        {"POST / HTTP/1.1", "Expect: 200-ok\r\n", 0},
+        {"POST / HTTP/1.1", "X-Expect: 100-continue\r\n", 0},
+        {"POST / HTTP/1.1", "", 0},
+    };
+    for (const auto &c : cases) {
+        std::string head = std::string(c.request_line) + "\r\n" + c.fields + "\r\n";
+        SCOPED_TRACE(head);
+        req_t r;
+        req_init(&r);
+        Exact e(head);
+        req_frame(&r, e.p.get(), e.len);
+        EXPECT_EQ(r.expect_continue, c.expected);
+    }
+}
+
 // Frames a request with the given fields and feeds it body, cut at the
 // given points. Returns the first non-zero result of req_feed, or 0.
 int feed(const std::string &fields, const std::string &body, size_t step = 0) {
