@@ -120,7 +120,7 @@ static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf, out_t *out) {
     } else {
         const char *str = buf_get_head(bufx);
         int str_len = buf_get_length(bufx);
-        out_write(out, str, str_len);
+        out_echo(out, str, str_len);
         // Body bytes that came with the header block count towards the
         // body; what is still missing is read below.
         req_frame(&req, str, head_len);
@@ -141,23 +141,24 @@ static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf, out_t *out) {
             // Received straight into the console buffer: each byte is
             // copied once on its way to standard output.
             int room;
-            char *at = out_room(out, &room);
+            char *at = out_echo_room(out, &room);
             int i = sock_recv_nowait(conn_fd, at, room);
             if (i == SOCK_WOULD_BLOCK) {
                 // Everything received is shown before waiting for more, so
                 // a stalled upload is visible, and not lost if the listener
                 // is stopped. While bytes keep coming, they are gathered.
                 console_flush(out);
-                at = out_room(out, &room);
+                at = out_echo_room(out, &room);
                 i = static_cast<int>(recv(conn_fd, at, room, 0));
             }
             if (i <= 0) {
                 break; // a short body still gets its reply
             }
             state = req_feed(&req, at, i);
-            out_commit(out, i);
+            out_echo_commit(out, i);
         }
     }
+    out_echo_end(out);
     out_write(out, "\n", 1);
     console_flush(out);
     buf_reset(bufx);
@@ -189,7 +190,8 @@ int main(int argc, char **argv) {
     // Without storage the buffer still allocates on its first push.
     (void)buf_init(&bufx);
     stdout_binary();
-    // A terminal sees each line as it is written, as stdio would show it.
+    // A terminal sees each line as it is written, as stdio would show it,
+    // and what clients send made visible (see out.h).
     out_init(&out, fileno(stdout), fd_is_terminal(fileno(stdout)));
 
     arg_init(&arg, argc, argv);

@@ -3,27 +3,39 @@
 // fails makes stdio drop its buffer silently: on a non-blocking pipe that
 // loses request bytes, and on a full disk nobody hears of it. Here a write
 // that would block waits, and a failure is kept for the caller to report.
+//
+// What a client sent goes through the out_echo calls. To a file or a pipe it
+// is written exactly as received. On a terminal its control characters are
+// shown visibly instead of being obeyed, so that no client can clear the
+// screen, retitle the window or hide text: caret notation as cat -v has it
+// (^[ for ESC, ^M for a CR, ^@ for NUL, ^? for DEL), except TAB, LF and the
+// CR of a CR LF pair, which pass; the C1 controls in their UTF-8 form (C2 80
+// to C2 9F) as <U+0080> to <U+009F>. Every other byte passes unchanged.
 #ifndef QUORVEL_OUT_H
 #define QUORVEL_OUT_H
 
 // Bytes held before they are written out. Bodies are received straight
 // into this buffer, so it is also the size of the largest receive.
 #define OUT_SIZE 65536
+// On a terminal, bodies are received here first and shown from here.
+#define OUT_RAW_SIZE 4096
 
 typedef struct out_t {
-    int fd;        // where the bytes go
-    int line_mode; // write out after every write holding a newline (terminals)
-    int len;       // bytes held in data
-    int error;     // errno of the first failure since out_clear; 0 while all is well
-    int reported;  // set by the caller once it has reported error
+    int fd;       // where the bytes go
+    int terminal; // fd is a terminal: written out line by line, the echo made visible
+    int len;      // bytes held in data
+    int error;    // errno of the first failure since out_clear; 0 while all is well
+    int reported; // set by the caller once it has reported error
+    int held;     // terminal: a CR or C2 of the echo that waits for the byte after it; 0 none
     char data[OUT_SIZE];
+    char raw[OUT_RAW_SIZE];
 } out_t;
 
 // Prepares po for fd. Returns 0.
-int out_init(out_t *po, int fd, int line_mode);
+int out_init(out_t *po, int fd, int terminal);
 
-// Appends len bytes (NUL bytes included). Returns len; -1 when output has
-// failed since the last out_clear, in which case the bytes are dropped.
+// Appends len bytes of the listener's own text. Returns len; -1 when output
+// has failed since the last out_clear, in which case the bytes are dropped.
 int out_write(out_t *po, const void *src, int len);
 
 // printf into the buffer (for short lines: at most 255 bytes are kept).
@@ -34,14 +46,22 @@ int out_printf(out_t *po, const char *format, ...)
 #endif
     ;
 
-// Where to receive up to *room bytes that are to be shown as they are, so
-// that each byte is copied once. Writes out what is held first when the
-// room left is small. The pointer is good until the next call on po.
-char *out_room(out_t *po, int *room);
+// Appends len bytes a client sent (NUL bytes included), made visible on a
+// terminal. Returns as out_write.
+int out_echo(out_t *po, const void *src, int len);
 
-// Takes the len bytes just received at out_room's pointer as written.
+// Where to receive up to *room bytes for the echo, so that each byte is
+// copied once on its way out. Writes out what is held first when the room
+// left is small. The pointer is good until the next call on po.
+char *out_echo_room(out_t *po, int *room);
+
+// Echoes the len bytes just received at out_echo_room's pointer. Returns as
+// out_write.
+int out_echo_commit(out_t *po, int len);
+
+// Ends the echo of one connection: a byte held back on a terminal is shown.
 // Returns as out_write.
-int out_commit(out_t *po, int len);
+int out_echo_end(out_t *po);
 
 // Writes out everything held. Returns 0; -1 when output has failed since the
 // last out_clear (po->error says why; what could not be written is dropped).

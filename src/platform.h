@@ -150,8 +150,10 @@ static inline int fd_write(int fd, const char *p, int len) {
     return 0;
 }
 
+// A console, not merely a character device: _isatty also says yes for NUL.
 static inline int fd_is_terminal(int fd) {
-    return _isatty(fd);
+    DWORD mode;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &mode) != 0;
 }
 
 #else

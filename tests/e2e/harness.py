@@ -9,12 +9,14 @@ and QUORVEL_TIMEOUT_SCALE stretches every deadline for slow launchers.
 """
 
 import os
+import pty
 import re
 import shlex
 import socket
 import subprocess
 import threading
 import time
+import tty
 import unittest
 
 BIN = os.environ.get("QUORVEL_SERVER_BIN") or os.environ.get("QUORVEL_BIN", "")
@@ -87,7 +89,10 @@ class Stream:
         while True:
             if pace:
                 time.sleep(pace)
-            chunk = os.read(fd, 4096 if pace else 1 << 16)
+            try:
+                chunk = os.read(fd, 4096 if pace else 1 << 16)
+            except OSError:  # a terminal's reading end, once the program has gone
+                chunk = b""
             with self.cond:
                 if not chunk:
                     self.closed = True
@@ -143,18 +148,23 @@ class Server:
     that nothing went to standard error unless the test allowed it."""
 
     def __init__(self, *args, wait_ready=True, launcher=None, binary=None, stdout=None,
-                 nonblocking=False, pace=0.0):
+                 nonblocking=False, pace=0.0, terminal=False):
         """stdout: a file to send standard output to instead of the pipe;
         self.out then reads the file. nonblocking: the pipe's write end is
-        handed over non-blocking; pace: its reader is slow (see Stream)."""
+        handed over non-blocking; pace: its reader is slow (see Stream).
+        terminal: standard output is a pseudo-terminal, raw, so that what
+        the program writes arrives unchanged."""
         cmd = (LAUNCHER if launcher is None else launcher) + [binary or BIN] + list(args)
         write_end = subprocess.PIPE if stdout is None else stdout
         if nonblocking:
             read_end, write_end = os.pipe()
             os.set_blocking(write_end, False)
+        elif terminal:
+            read_end, write_end = pty.openpty()
+            tty.setraw(write_end)
         self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                      stdout=write_end)
-        if nonblocking:
+        if nonblocking or terminal:
             os.close(write_end)
             self.proc.stdout = os.fdopen(read_end, "rb", buffering=0)
         self.out = FileStream(stdout.name) if stdout else Stream(self.proc.stdout, pace)

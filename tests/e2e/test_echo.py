@@ -241,6 +241,47 @@ class AwkwardPeers(ServerCase):
         self.server.expect_block(self, c.port, head + b"0123456789")
 
 
+def posted(*parts):
+    """A POST whose body is sent as the given parts."""
+    return [b"POST / HTTP/1.1\r\nContent-Length: %d\r\n\r\n" % len(b"".join(parts))] + list(parts)
+
+
+HEAD = b"GET / HTTP/1.1\r\n"
+# What each request shows on a terminal. Each part is sent in its own segment,
+# so that body parts arrive as separate blocks.
+TERMINAL_CASES = (
+    ("escape sequences", [HEAD + b"X-Clear: \x1b[2J\x1b[H fine\r\nX-Title: \x1b]2;t\x07!\r\n\r\n"],
+     HEAD + b"X-Clear: ^[[2J^[[H fine\r\nX-Title: ^[]2;t^G!\r\n\r\n"),
+    ("other C0 controls and DEL, TAB passing", [b"GET /\0\x01\x08\x1f\t\x7f HTTP/1.1\r\n\r\n"],
+     b"GET /^@^A^H^_\t^? HTTP/1.1\r\n\r\n"),
+    ("lone CR", [HEAD + b"X-Over: /safe\rEVIL\r\n\r\n"], HEAD + b"X-Over: /safe^MEVIL\r\n\r\n"),
+    ("C1 controls in UTF-8", [HEAD + b"X-C1: \xc2\x9b2J \xc2\x80\xc2\x9f\xc2\r\n\r\n"],
+     HEAD + b"X-C1: <U+009B>2J <U+0080><U+009F>\xc2\r\n\r\n"),
+    ("UTF-8 text", [HEAD + b"X-Text: caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xc2\xa0\xc2\xbf\r\n\r\n"],
+     HEAD + b"X-Text: caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xc2\xa0\xc2\xbf\r\n\r\n"),
+    ("CR LF split across two sends", posted(b"line\r", b"\nnext"), b"line\r\nnext"),
+    ("lone CR at a block's end", posted(b"abc\r", b"def"), b"abc^Mdef"),
+    ("C1 split across two sends, CR at the end", posted(b"x\xc2", b"\x9by\r"), b"x<U+009B>y^M"),
+)
+
+
+class Terminal(unittest.TestCase):
+    def test_control_characters_shown_visibly(self):
+        # On a terminal no client drives the screen; to a pipe the same
+        # requests are shown exactly as sent.
+        if WINE:
+            raise unittest.SkipTest("a pseudo-terminal is not a Windows console")
+        with Server("-l", "0", terminal=True) as tty, Server("-l", "0") as pipe:
+            for label, parts, shown in TERMINAL_CASES:
+                with self.subTest(label):
+                    with Client(tty.port) as c:
+                        c.send(*parts, pause=0.05)
+                        self.assertEqual(c.reply(), REPLY)
+                    head = parts[0] if len(parts) > 1 else b""
+                    tty.expect_block(self, c.port, head + shown)
+                    exchange(self, pipe, *parts, pause=0.05)
+
+
 class BufferCannotGrow(unittest.TestCase):
     def test_header_block_beyond_memory(self):
         # Address space capped at 48 MiB: a header block of 64 MiB cannot be
