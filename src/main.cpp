@@ -75,47 +75,97 @@ static void reserve(buf_t *bufx, int len) {
 
 // Writes out standard output. When that fails (a full disk, a closed
 // terminal) the first failure of each connection is reported; the bytes are
-// lost, and output is tried again with the next connection.
+// lost, and output is tried again with the next connection. Once a stop
+// signal has come, nothing is reported: output is only given up on.
 static void console_flush(out_t *out) {
-    if (out_flush(out) != 0 && !out->reported) {
-        out->reported = 1;
-        errno = out->error;
+    (void)out_flush(out);
+    int code = out_failure(out);
+    if (code != 0 && stop_signal() == 0) {
+        errno = code;
         perror("write() error");
     }
 }
 
+// receive's answer when a stop signal came.
+#define RECV_STOPPED (-3)
+
+// Receives up to len bytes into p or, with p null, straight into the console
+// buffer's room for the echo, so that each body byte is copied once on its
+// way out; *at says where they went. When nothing is waiting, everything
+// held for the console is written out first: what has arrived shows before
+// the listener waits, and the announcement shows who holds it. While bytes
+// keep coming they are gathered. Returns the count, 0 when the peer has
+// closed, -1 on failure, RECV_STOPPED once a stop signal has come.
+static int receive(SOCKET s, char *p, int len, out_t *out, char **at) {
+    bool echo = p == nullptr;
+    if (stop_signal() != 0) {
+        return RECV_STOPPED;
+    }
+    if (echo) {
+        p = out_echo_room(out, &len);
+    }
+    int n = sock_recv_nowait(s, p, len);
+    if (n == SOCK_WOULD_BLOCK) {
+        console_flush(out);
+        if (echo) {
+            p = out_echo_room(out, &len); // the writing out emptied the buffer
+        }
+        // A stop signal interrupts the wait (see stop_catch).
+        n = stop_signal() != 0 ? -1 : static_cast<int>(recv(s, p, len, 0));
+    }
+    if (n < 0 && stop_signal() != 0) {
+        return RECV_STOPPED;
+    }
+    *at = p;
+    return n;
+}
+
+// request_read's results.
+enum {
+    READ_REPLY = 0,   // the request was read: the reply is due, the socket open
+    READ_CLOSED = 1,  // the connection ended before its header block: closed, no reply
+    READ_STOPPED = 2, // a stop signal came: all that was received is shown
+};
+
 // Reads one request from conn_fd and echoes every byte it receives: the
 // header block once it is complete, then the body as it arrives, then a
-// newline. Returns 1 when the connection was closed here, because the peer
-// went away (or the header block outgrew the buffer) before the header block
-// was complete; then no reply is due. Returns 0 with the socket still open.
+// newline. Returns one of READ_*. The connection is closed early when the
+// peer went away, or the header block outgrew the buffer, before the header
+// block was complete.
 static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf, out_t *out) {
     req_t req;
     req_init(&req);
-    int closed = 0;
+    int result = READ_REPLY;
     int head_len = 0;
+    char *at;
     while (head_len == 0) {
-        int n = static_cast<int>(recv(conn_fd, buf, SCRATCH_SIZE, 0));
+        int n = receive(conn_fd, buf, SCRATCH_SIZE, out, &at);
+        if (n == RECV_STOPPED) {
+            // Shown as far as it came; no newline, no socket close line.
+            out_echo(out, buf_get_head(bufx), buf_get_length(bufx));
+            out_echo_end(out);
+            return READ_STOPPED;
+        }
         if (n <= 0) {
             out_printf(out, "socket close fd=%d\n", static_cast<int>(conn_fd));
-            closed = 1;
+            result = READ_CLOSED;
             break;
         }
         if (n > BUF_MAX_SIZE - buf_get_length(bufx)) {
             fputs("buf_push() error: Header block too large\n", stderr);
-            closed = 1;
+            result = READ_CLOSED;
             break;
         }
         reserve(bufx, n);
         if (buf_push(bufx, buf, n) != n) {
             errno = ENOMEM;
             perror("buf_push() error");
-            closed = 1;
+            result = READ_CLOSED;
             break;
         }
         head_len = req_find_head(&req, buf_get_head(bufx), buf_get_length(bufx));
     }
-    if (closed) {
+    if (result == READ_CLOSED) {
         closesocket(conn_fd);
     } else {
         const char *str = buf_get_head(bufx);
@@ -131,25 +181,11 @@ static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf, out_t *out) {
             static const char interim[] = "HTTP/1.1 100 Continue\r\n\r\n";
             (void)send(conn_fd, interim, static_cast<int>(sizeof interim - 1), SEND_FLAGS);
         }
-        if (state == 0) {
-            // The header block shows before the wait for the body. With
-            // nothing to wait for, the flush below serves both: one write
-            // a request instead of two.
-            console_flush(out);
-        }
         while (state == 0) {
-            // Received straight into the console buffer: each byte is
-            // copied once on its way to standard output.
-            int room;
-            char *at = out_echo_room(out, &room);
-            int i = sock_recv_nowait(conn_fd, at, room);
-            if (i == SOCK_WOULD_BLOCK) {
-                // Everything received is shown before waiting for more, so
-                // a stalled upload is visible, and not lost if the listener
-                // is stopped. While bytes keep coming, they are gathered.
-                console_flush(out);
-                at = out_echo_room(out, &room);
-                i = static_cast<int>(recv(conn_fd, at, room, 0));
+            int i = receive(conn_fd, nullptr, 0, out, &at);
+            if (i == RECV_STOPPED) {
+                out_echo_end(out);
+                return READ_STOPPED;
             }
             if (i <= 0) {
                 break; // a short body still gets its reply
@@ -162,7 +198,7 @@ static int request_read(SOCKET conn_fd, buf_t *bufx, char *buf, out_t *out) {
     out_write(out, "\n", 1);
     console_flush(out);
     buf_reset(bufx);
-    return closed;
+    return result;
 }
 
 // Reports a failed start-up step; main then returns 1.
@@ -174,6 +210,7 @@ static int startup_failed(buf_t *bufx, const char *what, int code) {
 
 int main(int argc, char **argv) {
     std_fds_open(); // before anything can take descriptors 0-2
+    stop_catch();
     buf_t bufx;
     out_t out;
     char buf[SCRATCH_SIZE];
@@ -236,9 +273,12 @@ int main(int argc, char **argv) {
     out_printf(&out, "Listening on port:%u\n\n", static_cast<unsigned>(listen_port));
     console_flush(&out);
 
-    for (;;) {
+    while (stop_signal() == 0) {
         addr_size = sizeof addr;
         conn_fd = accept(listen_fd, reinterpret_cast<struct sockaddr *>(&addr), &addr_size);
+        if (conn_fd == INVALID_SOCKET && stop_signal() != 0) {
+            break; // interrupted by the stop signal
+        }
         if (conn_fd == INVALID_SOCKET) {
             int code = sock_error();
             sock_perror("accept() error", code);
@@ -263,7 +303,12 @@ int main(int argc, char **argv) {
                    "A new connection %s:%d\n"
                    "===========================================\n",
                    inet_ntoa(addr.sin_addr), ntohs(addr.sin_port));
-        if (request_read(conn_fd, &bufx, buf, &out)) {
+        int result = request_read(conn_fd, &bufx, buf, &out);
+        if (result == READ_STOPPED) {
+            closesocket(conn_fd);
+            break;
+        }
+        if (result == READ_CLOSED) {
             continue;
         }
         snprintf(buf, sizeof buf, "%s\r\n%s\r\n%s\r\n%s\r\n\r\n%s", "HTTP/1.1 200 OK",
@@ -273,4 +318,11 @@ int main(int argc, char **argv) {
         (void)send(conn_fd, buf, static_cast<int>(strlen(buf)), SEND_FLAGS);
         closesocket(conn_fd);
     }
+    // Stopped by a signal: what is held goes out (given up after about a
+    // second if standard output takes nothing), then the usual exit, with
+    // the status a shell shows for a process the signal ended.
+    (void)out_flush(&out);
+    closesocket(listen_fd);
+    buf_destroy(&bufx);
+    return 128 + stop_signal();
 }

@@ -15,7 +15,7 @@ int out_init(out_t *po, int fd, int terminal) {
     po->terminal = terminal;
     po->len = 0;
     po->error = 0;
-    po->reported = 0;
+    po->told = 0;
     po->held = 0;
     return 0;
 }
@@ -162,8 +162,16 @@ int out_printf(out_t *po, const char *format, ...) {
                      n < static_cast<int>(sizeof line) ? n : static_cast<int>(sizeof line) - 1);
 }
 
+int out_failure(out_t *po) {
+    if (po->error == 0 || po->told) {
+        return 0;
+    }
+    po->told = 1;
+    return po->error;
+}
+
 int out_clear(out_t *po) {
     po->error = 0;
-    po->reported = 0;
+    po->told = 0;
     return 0;
 }

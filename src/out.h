@@ -25,7 +25,7 @@ typedef struct out_t {
     int terminal; // fd is a terminal: written out line by line, the echo made visible
     int len;      // bytes held in data
     int error;    // errno of the first failure since out_clear; 0 while all is well
-    int reported; // set by the caller once it has reported error
+    int told;     // out_failure has told error
     int held;     // terminal: a CR or C2 of the echo that waits for the byte after it; 0 none
     char data[OUT_SIZE];
     char raw[OUT_RAW_SIZE];
@@ -66,6 +66,10 @@ int out_echo_end(out_t *po);
 // Writes out everything held. Returns 0; -1 when output has failed since the
 // last out_clear (po->error says why; what could not be written is dropped).
 int out_flush(out_t *po);
+
+// The error number of a failure since the last out_clear that has not been
+// told yet, so that each failure is reported once; 0 otherwise.
+int out_failure(out_t *po);
 
 // Forgets a failure, so that output is tried again. Returns 0.
 int out_clear(out_t *po);

@@ -11,6 +11,9 @@
 //   pause_ms(ms)              sleep
 //   fd_write(fd, p, n)        write all n bytes: 0, or -1 with errno set
 //   fd_is_terminal(fd)        whether fd is a terminal
+//   stop_catch()              catch the stop signals (see below)
+//   stop_signal()             the stop signal that came, or 0
+//   stop_overdue()            a stop signal came about a second ago or more
 #ifndef QUORVEL_PLATFORM_H
 #define QUORVEL_PLATFORM_H
 
@@ -156,13 +159,29 @@ static inline int fd_is_terminal(int fd) {
     return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &mode) != 0;
 }
 
+// Ctrl-C, Ctrl-Break and closing the console end the process at once, as
+// Windows does by default. A handler would run on a thread of its own, and
+// no second thread may touch the console buffer while the main one does.
+static inline void stop_catch(void) {}
+
+static inline int stop_signal(void) {
+    return 0;
+}
+
+static inline int stop_overdue(void) {
+    return 0;
+}
+
 #else
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <string.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -218,9 +237,10 @@ static inline void std_fds_open(void) {
     }
 }
 
-// Where MSG_NOSIGNAL is missing (macOS), the socket itself can be told.
+// SO_NOSIGPIPE is the documented guarantee on macOS, whose recent headers
+// define MSG_NOSIGNAL too; set it wherever it exists.
 static inline void sock_nosigpipe(SOCKET s) {
-#if defined(SO_NOSIGPIPE) && !defined(MSG_NOSIGNAL)
+#if defined(SO_NOSIGPIPE)
     int on = 1;
     (void)setsockopt(s, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
 #else
@@ -240,26 +260,77 @@ static inline int sock_error_is_resource(int code) {
     return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
 }
 
+// The stop signals, SIGTERM, SIGINT and SIGHUP, end the listener through
+// its usual exit, also as a namespace's first process (PID 1), which the
+// kernel gives no default action for them. The handler only notes the
+// signal. It is installed without SA_RESTART, so the blocking call under way
+// returns with EINTR; and it starts a timer that interrupts again every
+// 100 ms, so that a call begun just after the note was looked at returns
+// too. The ticks also bound how long the last output may take. A signal the
+// parent had set to be ignored (nohup) stays ignored.
+inline volatile sig_atomic_t stop_sig = 0;
+inline volatile sig_atomic_t stop_ticks = 0;
+
+static inline void stop_on_tick(int) {
+    stop_ticks = stop_ticks + 1;
+}
+
+static inline void stop_on_signal(int sig) {
+    if (stop_sig == 0) {
+        stop_sig = sig;
+        struct itimerval every = {{0, 100000}, {0, 100000}};
+        (void)setitimer(ITIMER_REAL, &every, nullptr);
+    }
+}
+
+static inline void stop_catch(void) {
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sigemptyset(&sa.sa_mask);
+    sa.sa_handler = stop_on_tick;
+    (void)sigaction(SIGALRM, &sa, nullptr);
+    static const int stops[] = {SIGTERM, SIGINT, SIGHUP};
+    for (int sig : stops) {
+        struct sigaction old;
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+            sa.sa_handler = stop_on_signal;
+            (void)sigaction(sig, &sa, nullptr);
+        }
+    }
+}
+
+static inline int stop_signal(void) {
+    return stop_sig;
+}
+
+static inline int stop_overdue(void) {
+    return stop_sig != 0 && stop_ticks >= 10;
+}
+
 static inline void pause_ms(int ms) {
     struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    while (nanosleep(&t, &t) != 0 && errno == EINTR && stop_sig == 0) {
     }
 }
 
 // A parent may hand over a non-blocking pipe or terminal. A write that
 // would block then waits until the reader makes room; stdio would drop
-// the bytes instead.
+// the bytes instead. After a stop signal the wait is given up on once the
+// stop is overdue, as a stalled reader may never make room.
 static inline int fd_write(int fd, const char *p, int len) {
     while (len > 0) {
         ssize_t n = write(fd, p, static_cast<size_t>(len));
         if (n > 0) {
             p += n;
             len -= static_cast<int>(n);
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            struct pollfd pfd = {fd, POLLOUT, 0};
-            (void)poll(&pfd, 1, -1);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            if (stop_overdue()) {
+                return -1;
+            }
+            if (errno != EINTR) {
+                struct pollfd pfd = {fd, POLLOUT, 0};
+                (void)poll(&pfd, 1, -1);
+            }
         } else {
             if (n == 0) {
                 errno = EIO;

@@ -5,8 +5,11 @@ Whatever was received still reaches the console, or the failure is said."""
 import os
 import resource
 import select
+import shutil
+import signal
 import socket
 import subprocess
+import threading
 import time
 import unittest
 
@@ -41,11 +44,15 @@ class Uploads(ServerCase):
     def test_stalled_and_long_bodies(self):
         # Each upload stops after its first part: what has arrived is on
         # standard output (a pipe) while the listener waits for more, and no
-        # reply has come. Then the rest comes, or the client half-closes.
+        # reply has come. Then the rest comes, or the client half-closes. A
+        # client that has sent nothing yet shows as its announcement.
         cases = (
+            ("nothing sent yet", b"", b"", GET),
             ("length, stalled", LENGTH % 10000, BODY, b"y" * 7000),
             ("chunked, stalled", CHUNKED, b"bb8\r\n" + BODY, b"\r\n0\r\n\r\n"),
-            ("length past 2 GiB", LENGTH % 3000000000, BODY, None),
+            # Waited for, but so would a length cut to 2^31-1: only sending
+            # 2 GiB could tell them apart. The unit table checks the value.
+            ("length past 2 GiB is waited for", LENGTH % 3000000000, BODY, None),
             ("chunk past 2 GiB", CHUNKED, b"80000000\r\n" + BODY, None),
             ("largest chunk", CHUNKED, b"7fffffffffffffff\r\n" + BODY, None),
         )
@@ -123,7 +130,8 @@ class Console(unittest.TestCase):
 class NoDescriptors(unittest.TestCase):
     def test_accept_pauses_then_resumes(self):
         posix_only(self)
-        require(hasattr(resource, "prlimit"), "no prlimit here")
+        require(shutil.which("prlimit"), "prlimit is not installed (Debian: util-linux)")
+        require(hasattr(resource, "prlimit"), "Python's resource.prlimit is missing here")
         # Descriptors 0-2 and the listening socket use all four.
         with Server("-l", "0", launcher=["prlimit", "--nofile=4:1024"] + LAUNCHER) as s:
             s.stderr_allowed = True
@@ -144,6 +152,66 @@ class NoDescriptors(unittest.TestCase):
                 self.assertEqual(c.reply(), REPLY)
                 self.assertLess(time.monotonic() - freed, 3.0 * SCALE)
                 s.expect_block(self, c.port, GET)
+
+
+class Stop(unittest.TestCase):
+    def test_stop_signals(self):
+        # Each stop signal ends the listener at once with the status a shell
+        # shows for it, nothing on standard error, and everything received
+        # on standard output: mid-body, a prefix of what was sent, uncut.
+        if WINE:
+            raise unittest.SkipTest("Windows programs get no POSIX signals")
+        cases = (
+            ("SIGTERM in accept", signal.SIGTERM, "accept"),
+            ("SIGINT in accept", signal.SIGINT, "accept"),
+            ("SIGHUP in accept", signal.SIGHUP, "accept"),
+            ("SIGTERM mid-body, output a pipe", signal.SIGTERM, "body"),
+            ("SIGTERM as PID 1 of a PID namespace", signal.SIGTERM, "pid1"),
+        )
+        for label, sig, where in cases:
+            with self.subTest(label):
+                launcher = LAUNCHER
+                if where == "pid1":
+                    unshare = ["unshare", "--pid", "--fork"]
+                    require(subprocess.run(unshare + ["true"]).returncode == 0,
+                            "unshare --pid is not allowed here")
+                    launcher = unshare + LAUNCHER
+                with Server("-l", "0", launcher=launcher) as s:
+                    expected = bytes(s.out.data)
+                    if where == "body":
+                        expected += self.stream_body(s)
+                    pid = s.proc.pid
+                    if where == "pid1":
+                        with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+                            pid = int(f.read().split()[0])
+                    start = time.monotonic()
+                    os.kill(pid, sig)
+                    self.assertEqual(s.wait_exit(), 128 + sig)
+                    self.assertLess(time.monotonic() - start, 2.0 * SCALE)
+                    shown = bytes(s.out.data)
+                    self.assertEqual(shown, expected[:len(shown)])
+                    self.assertGreaterEqual(len(shown), len(bytes(s.out.data[:s.mark])))
+
+    def stream_body(self, s):
+        """Starts an upload that is still streaming in; returns the console
+        output it is due, of which at least the first part has shown."""
+        c = Client(s.port)
+        self.addCleanup(c.sock.close)
+        head, more = LENGTH % 10 ** 9, bytes(range(256)) * 4096
+        c.send(head, BODY)
+        due = announcement(c.port) + head + BODY
+        s.mark += len(due)
+        s.out.wait(lambda d: len(d) >= s.mark, TIMEOUT, "the first part")
+        threading.Thread(target=send_quietly, args=(c.sock, more), daemon=True).start()
+        s.out.wait(lambda d: len(d) > s.mark, TIMEOUT, "more of the body")
+        return due + more
+
+
+def send_quietly(sock, data):
+    try:
+        sock.sendall(data)
+    except OSError:
+        pass  # the listener has gone
 
 
 def exchange_blind(test, port):
