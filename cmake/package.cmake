@@ -1,5 +1,6 @@
-# Packages, made with cpack from a build folder: a Debian package
-# (cpack -G DEB) on Linux, a zip (cpack -G ZIP) for Windows.
+# Packages, made with cpack from a build folder: on Linux a Debian package
+# (cpack -G DEB) and a release archive (cpack -G TGZ), a zip (cpack -G ZIP)
+# for Windows.
 set(CPACK_PACKAGE_NAME quorvel)
 set(CPACK_PACKAGE_VENDOR quorvel)
 set(CPACK_PACKAGE_CONTACT "quorvel maintainers <maintainers@quorvel.invalid>")
@@ -38,6 +39,10 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
-  set(CPACK_GENERATOR DEB)
+  # quorvel-1.0.0-linux-aarch64.tar.gz, holding quorvel-1.0.0-linux-aarch64/
+  # with bin/, share/man/ and share/doc/ below it: made from the static builds.
+  set(CPACK_PACKAGE_FILE_NAME
+      ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
+  set(CPACK_GENERATOR "DEB;TGZ")
 endif()
 include(CPack)
