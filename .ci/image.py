@@ -21,16 +21,10 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from clients import curl  # noqa: E402
-from harness import announcement, startup_output  # noqa: E402
+from harness import announcement, free_port, startup_output  # noqa: E402
 
 PODMAN = ["podman", "--runtime", "runc"]
 RUN = shlex.split(os.environ.get("PODMAN_RUN", "--network host"))
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def podman(*args, check=True):
