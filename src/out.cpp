@@ -162,6 +162,16 @@ int out_printf(out_t *po, const char *format, ...) {
                      n < static_cast<int>(sizeof line) ? n : static_cast<int>(sizeof line) - 1);
 }
 
+int out_flush_report(out_t *po) {
+    int rc = out_flush(po);
+    int code = out_failure(po);
+    if (code != 0 && stop_signal() == 0) {
+        errno = code;
+        perror("write() error");
+    }
+    return rc;
+}
+
 int out_failure(out_t *po) {
     if (po->error == 0 || po->told) {
         return 0;

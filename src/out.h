@@ -67,6 +67,12 @@ int out_echo_end(out_t *po);
 // last out_clear (po->error says why; what could not be written is dropped).
 int out_flush(out_t *po);
 
+// out_flush, then a failure not told yet reported on standard error as
+// "write() error: ..." (the bytes are lost; output is tried again after
+// out_clear). Once a stop signal has come nothing is reported: output is
+// only given up on. Returns as out_flush.
+int out_flush_report(out_t *po);
+
 // The error number of a failure since the last out_clear that has not been
 // told yet, so that each failure is reported once; 0 otherwise.
 int out_failure(out_t *po);

@@ -1,0 +1,128 @@
+#include "request.h"
+
+#include "req.h"
+
+#include <errno.h>
+#include <stdio.h>
+
+// Makes room for len more bytes. buf_push grows storage to an exact fit,
+// which with most allocators copies everything buffered so far: done for
+// every chunk of a long header block, that is quadratic. Growing in doubling
+// steps keeps it linear. Should this fail, buf_push still tries the exact fit.
+static void reserve(buf_t *bufx, int len) {
+    if (buf_get_free(bufx) >= len || buf_get_head(bufx) == nullptr) {
+        return;
+    }
+    long long want = 2LL * buf_get_size(bufx);
+    long long need = static_cast<long long>(bufx->tail) + len;
+    if (want < need) {
+        want = need;
+    }
+    if (want > BUF_MAX_SIZE) {
+        want = BUF_MAX_SIZE;
+    }
+    (void)buf_realloc(bufx, static_cast<int>(want));
+}
+
+// receive's answer when a stop signal came.
+#define RECV_STOPPED (-3)
+
+// Receives up to len bytes into p or, with p null, straight into the console
+// buffer's room for the echo, so that each body byte is copied once on its
+// way out; *at says where they went. When nothing is waiting, everything
+// held for the console is written out first: what has arrived shows before
+// the listener waits, and the announcement shows who holds it. While bytes
+// keep coming they are gathered. Returns the count, 0 when the peer has
+// closed, -1 on failure, RECV_STOPPED once a stop signal has come.
+static int receive(SOCKET s, char *p, int len, out_t *out, char **at) {
+    bool echo = p == nullptr;
+    if (stop_signal() != 0) {
+        return RECV_STOPPED;
+    }
+    if (echo) {
+        p = out_echo_room(out, &len);
+    }
+    int n = sock_recv_nowait(s, p, len);
+    if (n == SOCK_WOULD_BLOCK) {
+        out_flush_report(out);
+        if (echo) {
+            p = out_echo_room(out, &len); // the writing out emptied the buffer
+        }
+        // A stop signal interrupts the wait (see stop_catch).
+        n = stop_signal() != 0 ? -1 : static_cast<int>(recv(s, p, len, 0));
+    }
+    if (n < 0 && stop_signal() != 0) {
+        return RECV_STOPPED;
+    }
+    *at = p;
+    return n;
+}
+
+int request_read(SOCKET conn_fd, buf_t *bufx, char *buf, out_t *out) {
+    req_t req;
+    req_init(&req);
+    int result = READ_REPLY;
+    int head_len = 0;
+    char *at;
+    while (head_len == 0) {
+        int n = receive(conn_fd, buf, SCRATCH_SIZE, out, &at);
+        if (n == RECV_STOPPED) {
+            // Shown as far as it came; no newline, no socket close line.
+            out_echo(out, buf_get_head(bufx), buf_get_length(bufx));
+            out_echo_end(out);
+            return READ_STOPPED;
+        }
+        if (n <= 0) {
+            out_printf(out, "socket close fd=%d\n", static_cast<int>(conn_fd));
+            result = READ_CLOSED;
+            break;
+        }
+        if (n > BUF_MAX_SIZE - buf_get_length(bufx)) {
+            fputs("buf_push() error: Header block too large\n", stderr);
+            result = READ_CLOSED;
+            break;
+        }
+        reserve(bufx, n);
+        if (buf_push(bufx, buf, n) != n) {
+            errno = ENOMEM;
+            perror("buf_push() error");
+            result = READ_CLOSED;
+            break;
+        }
+        head_len = req_find_head(&req, buf_get_head(bufx), buf_get_length(bufx));
+    }
+    if (result == READ_CLOSED) {
+        closesocket(conn_fd);
+    } else {
+        const char *str = buf_get_head(bufx);
+        int str_len = buf_get_length(bufx);
+        out_echo(out, str, str_len);
+        // Body bytes that came with the header block count towards the
+        // body; what is still missing is read below.
+        req_frame(&req, str, head_len);
+        int state = req_feed(&req, str + head_len, str_len - head_len);
+        if (state == 0 && req.expect_continue) {
+            // The client waits for this before it sends its body. Should the
+            // send fail, the peer has gone, and the reads below find out.
+            static const char interim[] = "HTTP/1.1 100 Continue\r\n\r\n";
+            (void)send(conn_fd, interim, static_cast<int>(sizeof interim - 1), SEND_FLAGS);
+        }
+        while (state == 0) {
+            int i = receive(conn_fd, nullptr, 0, out, &at);
+            if (i == RECV_STOPPED) {
+                out_echo_end(out);
+                return READ_STOPPED;
+            }
+            if (i <= 0) {
+                break; // a short body still gets its reply
+            }
+            state = req_feed(&req, at, i);
+            out_echo_commit(out, i);
+        }
+    }
+    out_echo_end(out);
+    out_write(out, "\n", 1);
+    out_flush_report(out);
+    buf_reset(bufx);
+    return result;
+}
