@@ -13,6 +13,8 @@
 
 #define DEFAULT_PORT 10082
 #define BACKLOG 128
+// The scratch area the reply is built in.
+#define SCRATCH_SIZE 512
 // Pauses after accept fails for want of descriptors or memory, in ms.
 #define ACCEPT_PAUSE_MIN 10
 #define ACCEPT_PAUSE_MAX 1000
@@ -132,6 +134,9 @@ int main(int argc, char **argv) {
         }
         if (conn_fd == INVALID_SOCKET) {
             int code = sock_error();
+            if (sock_error_is_interrupt(code)) {
+                continue; // another signal: wait on
+            }
             sock_perror("accept() error", code);
             if (sock_error_is_resource(code)) {
                 // Out of descriptors or memory, accept fails at once for as
@@ -154,7 +159,7 @@ int main(int argc, char **argv) {
                    "A new connection %s:%d\n"
                    "===========================================\n",
                    inet_ntoa(addr.sin_addr), ntohs(addr.sin_port));
-        int result = request_read(conn_fd, &bufx, buf, &out);
+        int result = request_read(conn_fd, &bufx, &out);
         if (result == READ_STOPPED) {
             closesocket(conn_fd);
             break;
@@ -166,7 +171,7 @@ int main(int argc, char **argv) {
                  "Server: quorvel (Power by dellabrix)", "Content-Type: text/html",
                  "Content-Length: 14", "You look good!");
         // A peer that has gone makes this fail; nothing more is owed to it.
-        (void)send(conn_fd, buf, static_cast<int>(strlen(buf)), SEND_FLAGS);
+        (void)sock_send_all(conn_fd, buf, static_cast<int>(strlen(buf)));
         closesocket(conn_fd);
     }
     // Stopped by a signal: what is held goes out (given up after about a

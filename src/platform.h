@@ -8,12 +8,14 @@
 //   sock_recv_nowait(s, b, n) recv that returns SOCK_WOULD_BLOCK instead of waiting
 //   sock_nosigpipe(s)         no SIGPIPE from sends on s, where that is per socket
 //   sock_error_is_resource(e) whether e means out of descriptors, buffers or memory
+//   sock_error_is_interrupt(e) whether e means a signal interrupted the call
 //   pause_ms(ms)              sleep
 //   fd_write(fd, p, n)        write all n bytes: 0, or -1 with errno set
 //   fd_is_terminal(fd)        whether fd is a terminal
 //   stop_catch()              catch the stop signals (see below)
 //   stop_signal()             the stop signal that came, or 0
 //   stop_overdue()            a stop signal came about a second ago or more
+// and, on top of them, sock_send_all(s, p, n).
 #ifndef QUORVEL_PLATFORM_H
 #define QUORVEL_PLATFORM_H
 
@@ -134,6 +136,10 @@ static inline int sock_error_is_resource(int code) {
     return code == WSAEMFILE || code == WSAENOBUFS;
 }
 
+static inline int sock_error_is_interrupt(int code) {
+    return code == WSAEINTR;
+}
+
 static inline void pause_ms(int ms) {
     Sleep((DWORD)ms);
 }
@@ -181,7 +187,6 @@ static inline int stop_overdue(void) {
 #include <signal.h>
 #include <string.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -260,26 +265,36 @@ static inline int sock_error_is_resource(int code) {
     return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
 }
 
+static inline int sock_error_is_interrupt(int code) {
+    return code == EINTR;
+}
+
 // The stop signals, SIGTERM, SIGINT and SIGHUP, end the listener through
 // its usual exit, also as a namespace's first process (PID 1), which the
 // kernel gives no default action for them. The handler only notes the
 // signal. It is installed without SA_RESTART, so the blocking call under way
-// returns with EINTR; and it starts a timer that interrupts again every
-// 100 ms, so that a call begun just after the note was looked at returns
-// too. The ticks also bound how long the last output may take. A signal the
-// parent had set to be ignored (nohup) stays ignored.
+// returns with EINTR; and it arms an alarm that interrupts again every
+// second, so that a call begun just after the note was looked at returns
+// too. The alarm also bounds how long the last output may take. alarm() is
+// one of the calls POSIX allows in a signal handler, which setitimer() is
+// not. Any other signal that interrupts a call (a stray SIGALRM among them)
+// has the call retried. A signal the parent had set to be ignored (nohup)
+// stays ignored.
 inline volatile sig_atomic_t stop_sig = 0;
-inline volatile sig_atomic_t stop_ticks = 0;
+inline volatile sig_atomic_t stop_ticks = 0; // alarms since the stop signal
 
 static inline void stop_on_tick(int) {
-    stop_ticks = stop_ticks + 1;
+    if (stop_sig != 0) {
+        stop_ticks = stop_ticks + 1;
+        (void)alarm(1);
+    }
 }
 
 static inline void stop_on_signal(int sig) {
     if (stop_sig == 0) {
+        stop_ticks = 0;
         stop_sig = sig;
-        struct itimerval every = {{0, 100000}, {0, 100000}};
-        (void)setitimer(ITIMER_REAL, &every, nullptr);
+        (void)alarm(1);
     }
 }
 
@@ -304,7 +319,7 @@ static inline int stop_signal(void) {
 }
 
 static inline int stop_overdue(void) {
-    return stop_sig != 0 && stop_ticks >= 10;
+    return stop_sig != 0 && stop_ticks >= 1;
 }
 
 static inline void pause_ms(int ms) {
@@ -346,5 +361,21 @@ static inline int fd_is_terminal(int fd) {
 }
 
 #endif
+
+// Sends all len bytes. A send cut short by a signal that is no stop signal
+// goes on where it stopped; a peer that has gone, or a stop signal, ends it.
+// Returns 0, or -1.
+static inline int sock_send_all(SOCKET s, const char *p, int len) {
+    while (len > 0) {
+        int n = static_cast<int>(send(s, p, len, SEND_FLAGS));
+        if (n > 0) {
+            p += n;
+            len -= n;
+        } else if (n == 0 || !sock_error_is_interrupt(sock_error()) || stop_signal() != 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
 
 #endif

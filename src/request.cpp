@@ -27,63 +27,79 @@ static void reserve(buf_t *bufx, int len) {
 // receive's answer when a stop signal came.
 #define RECV_STOPPED (-3)
 
-// Receives up to len bytes into p or, with p null, straight into the console
-// buffer's room for the echo, so that each body byte is copied once on its
-// way out; *at says where they went. When nothing is waiting, everything
-// held for the console is written out first: what has arrived shows before
-// the listener waits, and the announcement shows who holds it. While bytes
-// keep coming they are gathered. Returns the count, 0 when the peer has
-// closed, -1 on failure, RECV_STOPPED once a stop signal has come.
-static int receive(SOCKET s, char *p, int len, out_t *out, char **at) {
-    bool echo = p == nullptr;
-    if (stop_signal() != 0) {
-        return RECV_STOPPED;
-    }
-    if (echo) {
-        p = out_echo_room(out, &len);
-    }
-    int n = sock_recv_nowait(s, p, len);
-    if (n == SOCK_WOULD_BLOCK) {
-        out_flush_report(out);
-        if (echo) {
-            p = out_echo_room(out, &len); // the writing out emptied the buffer
+// Receives what the client sends straight into the console buffer's room
+// for the echo, up to 64 KiB at a time, so that each byte is copied once on
+// its way out; *at says where the bytes went, and out_echo_commit shows
+// them. When nothing is waiting, everything held for the console is written
+// out first: what has arrived shows before the listener waits, and the
+// announcement shows who holds it. While bytes keep coming they are
+// gathered. A wait that a signal other than a stop signal interrupts is
+// taken up again. Returns the count, 0 when the peer has closed, -1 on
+// failure, RECV_STOPPED once a stop signal has come.
+static int receive(SOCKET s, out_t *out, char **at) {
+    for (;;) {
+        if (stop_signal() != 0) {
+            return RECV_STOPPED;
         }
-        // A stop signal interrupts the wait (see stop_catch).
-        n = stop_signal() != 0 ? -1 : static_cast<int>(recv(s, p, len, 0));
+        int len;
+        char *p = out_echo_room(out, &len);
+        int n = sock_recv_nowait(s, p, len);
+        if (n == SOCK_WOULD_BLOCK) {
+            out_flush_report(out);
+            p = out_echo_room(out, &len); // the writing out emptied the buffer
+            // A stop signal interrupts the wait (see stop_catch).
+            n = stop_signal() != 0 ? -1 : static_cast<int>(recv(s, p, len, 0));
+        }
+        if (n < 0 && stop_signal() != 0) {
+            return RECV_STOPPED;
+        }
+        if (n < 0 && sock_error_is_interrupt(sock_error())) {
+            continue;
+        }
+        *at = p;
+        return n;
     }
-    if (n < 0 && stop_signal() != 0) {
-        return RECV_STOPPED;
-    }
-    *at = p;
-    return n;
 }
 
-int request_read(SOCKET conn_fd, buf_t *bufx, char *buf, out_t *out) {
+int request_read(SOCKET conn_fd, buf_t *bufx, out_t *out) {
     req_t req;
     req_init(&req);
     int result = READ_REPLY;
     int head_len = 0;
+    bool received = false;
     char *at;
+    // The header block is shown as it arrives, and held until its blank
+    // line is found, for its framing fields.
     while (head_len == 0) {
-        int n = receive(conn_fd, buf, SCRATCH_SIZE, out, &at);
+        int n = receive(conn_fd, out, &at);
         if (n == RECV_STOPPED) {
-            // Shown as far as it came; no newline, no socket close line.
-            out_echo(out, buf_get_head(bufx), buf_get_length(bufx));
-            out_echo_end(out);
+            out_echo_end(out); // shown as far as it came; no newline
             return READ_STOPPED;
         }
         if (n <= 0) {
+            // What came is shown; the close line starts a line of its own.
+            out_echo_end(out);
+            if (received) {
+                out_write(out, "\n", 1);
+            }
             out_printf(out, "socket close fd=%d\n", static_cast<int>(conn_fd));
             result = READ_CLOSED;
             break;
         }
-        if (n > BUF_MAX_SIZE - buf_get_length(bufx)) {
+        received = true;
+        bool fits = n <= BUF_MAX_SIZE - buf_get_length(bufx);
+        bool held = false;
+        if (fits) {
+            reserve(bufx, n);
+            held = buf_push(bufx, at, n) == n;
+        }
+        out_echo_commit(out, n); // shown even when it cannot be held
+        if (!fits) {
             fputs("buf_push() error: Header block too large\n", stderr);
             result = READ_CLOSED;
             break;
         }
-        reserve(bufx, n);
-        if (buf_push(bufx, buf, n) != n) {
+        if (!held) {
             errno = ENOMEM;
             perror("buf_push() error");
             result = READ_CLOSED;
@@ -94,21 +110,20 @@ int request_read(SOCKET conn_fd, buf_t *bufx, char *buf, out_t *out) {
     if (result == READ_CLOSED) {
         closesocket(conn_fd);
     } else {
-        const char *str = buf_get_head(bufx);
-        int str_len = buf_get_length(bufx);
-        out_echo(out, str, str_len);
         // Body bytes that came with the header block count towards the
         // body; what is still missing is read below.
+        const char *str = buf_get_head(bufx);
+        int str_len = buf_get_length(bufx);
         req_frame(&req, str, head_len);
         int state = req_feed(&req, str + head_len, str_len - head_len);
         if (state == 0 && req.expect_continue) {
             // The client waits for this before it sends its body. Should the
             // send fail, the peer has gone, and the reads below find out.
             static const char interim[] = "HTTP/1.1 100 Continue\r\n\r\n";
-            (void)send(conn_fd, interim, static_cast<int>(sizeof interim - 1), SEND_FLAGS);
+            (void)sock_send_all(conn_fd, interim, static_cast<int>(sizeof interim - 1));
         }
         while (state == 0) {
-            int i = receive(conn_fd, nullptr, 0, out, &at);
+            int i = receive(conn_fd, out, &at);
             if (i == RECV_STOPPED) {
                 out_echo_end(out);
                 return READ_STOPPED;

@@ -8,9 +8,6 @@
 #include "out.h"
 #include "platform.h"
 
-// The scratch area the reader receives header bytes into.
-#define SCRATCH_SIZE 512
-
 // request_read's results.
 enum {
     READ_REPLY = 0,   // the request was read: the reply is due, the socket open
@@ -18,11 +15,13 @@ enum {
     READ_STOPPED = 2, // a stop signal came: all that was received is shown
 };
 
-// Reads one request from conn_fd and echoes every byte it receives: the
-// header block once it is complete, then the body as it arrives, then a
-// newline. Returns one of READ_*. The connection is closed early when the
-// peer went away, or the header block outgrew the buffer, before the header
-// block was complete.
-int request_read(SOCKET conn_fd, buf_t *bufx, char *buf, out_t *out);
+// Reads one request from conn_fd into bufx and echoes every byte it
+// receives, as it arrives: the header block, then the body, then a newline.
+// Returns one of READ_*. The connection is closed early when the peer went
+// away, or the header block outgrew the buffer, before the header block was
+// complete; everything received is shown all the same, and a peer that went
+// away after sending something gets its "socket close" line on a line of
+// its own.
+int request_read(SOCKET conn_fd, buf_t *bufx, out_t *out);
 
 #endif

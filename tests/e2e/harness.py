@@ -228,13 +228,17 @@ class Server:
 
     def expect_block(self, test, client_port, echoed, closed_early=False):
         """Checks the next console block: announcement, echo, newline. With
-        client_port None, any loopback peer port is accepted."""
+        client_port None, any loopback peer port is accepted. closed_early:
+        the header block never completed; what was echoed of it is followed
+        by a newline (if anything was), "socket close fd=N" and the newline."""
         if client_port is None:
             data = self.out.wait(lambda d: ANNOUNCEMENT.match(d, self.mark), TIMEOUT,
                                  "announcement")
             client_port = int(ANNOUNCEMENT.match(data, self.mark).group(1))
-        middle = b"socket close fd=" if closed_early else echoed
-        head = announcement(client_port) + middle
+        echoed = echoed or b""
+        if closed_early:
+            echoed += (b"\n" if echoed else b"") + b"socket close fd="
+        head = announcement(client_port) + echoed
         test.assertEqual(self.next_output(len(head), "connection block"), head)
         if closed_early:
             rest = self.out.wait(lambda d: d.find(b"\n", self.mark) >= 0, TIMEOUT, "fd")

@@ -4,11 +4,14 @@ Whatever was received still reaches the console, or the failure is said."""
 
 import os
 import resource
+import fcntl
 import select
 import shutil
 import signal
 import socket
 import subprocess
+import tempfile
+import termios
 import threading
 import time
 import unittest
@@ -40,14 +43,16 @@ def connect_when_up(port):
             time.sleep(0.02)
 
 
-class Uploads(ServerCase):
+class Uploads(unittest.TestCase):
     def test_stalled_and_long_bodies(self):
         # Each upload stops after its first part: what has arrived is on
-        # standard output (a pipe) while the listener waits for more, and no
+        # standard output (a file) while the listener waits for more, and no
         # reply has come. Then the rest comes, or the client half-closes. A
         # client that has sent nothing yet shows as its announcement.
         cases = (
             ("nothing sent yet", b"", b"", GET),
+            ("header block, stalled", b"GET /half HTTP/1.1\r\nHost: x", b"\r\nX-Later:",
+             b" 1\r\n\r\n"),
             ("length, stalled", LENGTH % 10000, BODY, b"y" * 7000),
             ("chunked, stalled", CHUNKED, b"bb8\r\n" + BODY, b"\r\n0\r\n\r\n"),
             # Waited for, but so would a length cut to 2^31-1: only sending
@@ -56,21 +61,26 @@ class Uploads(ServerCase):
             ("chunk past 2 GiB", CHUNKED, b"80000000\r\n" + BODY, None),
             ("largest chunk", CHUNKED, b"7fffffffffffffff\r\n" + BODY, None),
         )
-        s = self.server
-        for label, head, first, rest in cases:
-            with self.subTest(label), Client(s.port) as c:
-                c.send(head, first)
-                shown = announcement(c.port) + head + first
-                end = s.mark + len(shown)
-                s.out.wait(lambda d: len(d) >= end, 2 * SCALE, "the part received")
-                self.assertEqual(bytes(s.out.data[s.mark:]), shown)
-                self.assertEqual(select.select([c.sock], [], [], 0.1)[0], [], "replied early")
-                if rest is None:
-                    c.sock.shutdown(socket.SHUT_WR)
-                else:
-                    c.send(rest)
-                self.assertEqual(c.reply(), REPLY)
-                s.expect_block(self, c.port, head + first + (rest or b""))
+        with tempfile.NamedTemporaryFile(prefix="quorvel-out-") as out, \
+                Server("-l", "0", stdout=out) as s:
+            for label, head, first, rest in cases:
+                with self.subTest(label):
+                    self.stall(s, head, first, rest)
+
+    def stall(self, s, head, first, rest):
+        with Client(s.port) as c:
+            c.send(head, first)
+            shown = announcement(c.port) + head + first
+            end = s.mark + len(shown)
+            s.out.wait(lambda d: len(d) >= end, 2 * SCALE, "the part received")
+            self.assertEqual(bytes(s.out.data[s.mark:]), shown)
+            self.assertEqual(select.select([c.sock], [], [], 0.1)[0], [], "replied early")
+            if rest is None:
+                c.sock.shutdown(socket.SHUT_WR)
+            else:
+                c.send(rest)
+            self.assertEqual(c.reply(), REPLY)
+            s.expect_block(self, c.port, head + first + (rest or b""))
 
 
 class Console(unittest.TestCase):
@@ -192,6 +202,64 @@ class Stop(unittest.TestCase):
                     self.assertEqual(shown, expected[:len(shown)])
                     self.assertGreaterEqual(len(shown), len(bytes(s.out.data[:s.mark])))
 
+    def test_stop_while_output_is_stalled(self):
+        # Standard output a pipe that nobody reads, a body streaming in: the
+        # listener is stuck writing, and a stop still ends it, giving up
+        # the output about a second after the signal.
+        posix_only(self)
+        port = free_port()
+        read_end, write_end = os.pipe()
+        self.addCleanup(os.close, read_end)
+        proc = subprocess.Popen(LAUNCHER + [BIN, "-l", str(port)], stdin=subprocess.DEVNULL,
+                                stdout=write_end, stderr=subprocess.PIPE)
+        os.close(write_end)
+        try:
+            c = connect_when_up(port)
+            self.addCleanup(c.sock.close)
+            c.send(LENGTH % 10 ** 9)
+            threading.Thread(target=send_quietly, args=(c.sock, BODY * 3000), daemon=True).start()
+            # Full but for a page: the listener's next write of the body must wait.
+            nearly_full = fcntl.fcntl(read_end, 1032) - 4096  # F_GETPIPE_SZ
+            deadline = time.monotonic() + TIMEOUT
+            while pipe_holds(read_end) < nearly_full:
+                self.assertLess(time.monotonic(), deadline, "the pipe never filled")
+                time.sleep(0.01)
+            start = time.monotonic()
+            proc.send_signal(signal.SIGTERM)
+            self.assertEqual(proc.wait(TIMEOUT), 143)
+            self.assertLess(time.monotonic() - start, 2.0 * SCALE)
+            self.assertEqual(proc.stderr.read(), b"")
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait(TIMEOUT)
+            proc.stderr.close()
+
+    def test_other_signals_cut_nothing(self):
+        # SIGALRM is no stop signal: a wait it interrupts, for a client, for
+        # the rest of a header block or of a body, is taken up again.
+        if WINE:
+            raise unittest.SkipTest("Windows programs get no POSIX signals")
+        cases = (
+            ("waiting for a client", b"", GET),
+            ("mid header block", b"GET /alarm HTTP/1.1\r\nHost:", b" x\r\n\r\n"),
+            ("mid body", LENGTH % 6 + b"abc", b"def"),
+        )
+        with Server("-l", "0") as s:
+            for label, first, rest in cases:
+                with self.subTest(label):
+                    if not first:
+                        interrupt(s.proc.pid, signal.SIGALRM)
+                    with Client(s.port) as c:
+                        if first:
+                            c.send(first)
+                            end = s.mark + len(announcement(c.port) + first)
+                            s.out.wait(lambda d: len(d) >= end, TIMEOUT, "the first part")
+                            interrupt(s.proc.pid, signal.SIGALRM)
+                        c.send(rest)
+                        self.assertEqual(c.reply(), REPLY)
+                    s.expect_block(self, c.port, first + rest)
+
     def stream_body(self, s):
         """Starts an upload that is still streaming in; returns the console
         output it is due, of which at least the first part has shown."""
@@ -212,6 +280,23 @@ def send_quietly(sock, data):
         sock.sendall(data)
     except OSError:
         pass  # the listener has gone
+
+
+def pipe_holds(fd):
+    """How many bytes wait in a pipe."""
+    return int.from_bytes(fcntl.ioctl(fd, termios.FIONREAD, bytes(4)), "little")
+
+
+def interrupt(pid, sig):
+    """Sends sig and waits until it has been taken (no longer pending)."""
+    os.kill(pid, sig)
+    deadline = time.monotonic() + TIMEOUT
+    while True:
+        with open("/proc/%d/status" % pid) as f:
+            pending = [line.split()[1] for line in f if line.startswith(("SigPnd", "ShdPnd"))]
+        if all(int(mask, 16) == 0 for mask in pending) or time.monotonic() > deadline:
+            return
+        time.sleep(0.001)
 
 
 def exchange_blind(test, port):

@@ -10,7 +10,7 @@ import unittest
 
 from clients import curl, node, node_available, python_request
 from harness import (ANNOUNCEMENT, LAUNCHER, REPLY, SANITIZED, TIMEOUT, WINE, Client, Server,
-                     ServerCase, exchange, require)
+                     ServerCase, announcement, exchange, require)
 
 GET = b"GET /path?q=1 HTTP/1.1\r\nHost: test\r\nAccept: */*\r\n\r\n"
 FETCH = """
@@ -200,45 +200,34 @@ class AwkwardPeers(ServerCase):
         self.server.expect_block(self, c.port, request)
 
     def test_peer_closes_before_the_header_block_is_complete(self):
-        for partial in (b"", b"GET / HTTP/1.1\r\nHost: half"):
-            with self.subTest(partial=partial):
-                with Client(self.server.port) as c:
-                    c.send(partial)
-                    c.sock.shutdown(socket.SHUT_WR)
-                    self.assertEqual(c.reply(), b"")  # no reply
-                    self.server.expect_block(self, c.port, None, closed_early=True)
-
-    def reset_refused_by_accept(self, port):
-        """Expected to differ under Wine: a connection reset while it waits
-        in the backlog makes Wine's accept fail (WSAENOTCONN), where Windows
-        and Linux hand it over and the first recv fails. The listener then
-        reports the failed accept and goes on. Either outcome may happen,
-        depending on whether the reset beats the accept."""
-        line = b"accept() error: Transport endpoint is not connected\r\n"
-        seen = lambda: line in self.server.err.data or ANNOUNCEMENT.match(self.server.out.data,
-                                                                          self.server.mark)
-        self.server.err.wait(lambda d: seen(), TIMEOUT, "accept error or announcement")
-        if line in self.server.err.data:
-            self.server.err.trim(len(line))
-            return True
-        return False
+        # Whatever arrived is shown, then the close line on a line of its own.
+        rng = random.Random(11)
+        hello = b"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03" + bytes(rng.randrange(256)
+                                                                    for _ in range(500))
+        for label, partial in (
+                ("nothing", b""),
+                ("half a header block", b"GET / HTTP/1.1\r\nHost: half"),
+                ("longer than a receive", b"GET / HTTP/1.1\r\n" + b"X-Long: " + b"l" * 100000),
+                ("binary, NUL included (TLS on the plain port)", hello),
+        ):
+            with self.subTest(label), Client(self.server.port) as c:
+                c.send(partial)
+                c.sock.shutdown(socket.SHUT_WR)
+                self.assertEqual(c.reply(), b"")  # no reply
+                self.server.expect_block(self, c.port, partial, closed_early=True)
 
     def test_peer_resets(self):
-        # Mid header block: reported like a close, nothing else happens.
-        c = Client(self.server.port)
-        c.send(b"GET / HTT")
-        c.reset()
-        if WINE and self.reset_refused_by_accept(c.port):
-            pass
-        else:
-            self.server.expect_block(self, c.port, None, closed_early=True)
-        # Mid body, before the reply: the reply goes nowhere, quietly.
-        head = b"POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n"
-        c = Client(self.server.port)
-        c.send(head + b"0123456789")
-        self.server.out.wait(lambda d: d.endswith(b"0123456789"), 10, "the partial body")
-        c.reset()
-        self.server.expect_block(self, c.port, head + b"0123456789")
+        # Mid header block: reported like a close. Mid body: the reply goes
+        # nowhere, quietly. Nothing else happens.
+        for sent, closed_early in (
+                (b"GET / HTT", True),
+                (b"POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n0123456789", False)):
+            with self.subTest(closed_early=closed_early):
+                c = Client(self.server.port)
+                c.send(sent)
+                self.server.out.wait(lambda d: d.endswith(sent), TIMEOUT, "what was sent")
+                c.reset()
+                self.server.expect_block(self, c.port, sent, closed_early=closed_early)
 
 
 def posted(*parts):
@@ -294,8 +283,9 @@ class BufferCannotGrow(unittest.TestCase):
             s.stderr_allowed = True
             with Client(s.port) as c:
                 line = b"X-Filler: " + b"f" * 1000 + b"\r\n"
+                sent = b"GET /huge HTTP/1.1\r\n" + line * (64 * 1024)
                 try:
-                    c.send(b"GET /huge HTTP/1.1\r\n" + line * (64 * 1024))
+                    c.send(sent)
                 except OSError:
                     pass  # the server gave up on us mid-send
                 try:
@@ -304,8 +294,19 @@ class BufferCannotGrow(unittest.TestCase):
                     pass
             s.err.wait(lambda d: d.endswith(b"\n"), TIMEOUT, "the report")
             self.assertEqual(bytes(s.err.data), b"buf_push() error: Cannot allocate memory\n")
-            s.expect_block(self, c.port, b"")
-            exchange(self, s, GET)
+            # What arrived was shown, then the newline; the next client is
+            # served as usual.
+            with Client(s.port) as next_client:
+                next_client.send(GET)
+                self.assertEqual(next_client.reply(), REPLY)
+            after = announcement(next_client.port) + GET + b"\n"
+            data = s.out.wait(lambda d: d.endswith(after), TIMEOUT, "the next block")
+            head = announcement(c.port) + b"GET /huge HTTP/1.1\r\n"
+            self.assertEqual(bytes(data[s.mark:s.mark + len(head)]), head)
+            shown = bytes(data[s.mark + len(announcement(c.port)):-len(after)])
+            self.assertTrue(shown.endswith(b"\n"))
+            self.assertGreater(len(shown), 1 << 20)
+            self.assertTrue(sent.startswith(shown[:-1]), "not a prefix of what was sent")
             self.assertTrue(s.alive())
 
 

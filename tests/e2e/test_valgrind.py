@@ -41,7 +41,7 @@ class Memcheck(unittest.TestCase):
             c.send(b"GET / HTTP/1.1\r\nHost: half")
             c.sock.shutdown(socket.SHUT_WR)
             self.assertEqual(c.reply(), b"")
-            s.expect_block(self, c.port, None, closed_early=True)
+            s.expect_block(self, c.port, b"GET / HTTP/1.1\r\nHost: half", closed_early=True)
         c = Client(s.port)
         c.send(b"POST / HTTP/1.1\r\nContent-Length: 50\r\n\r\nabc")
         s.out.wait(lambda d: d.endswith(b"abc"), TIMEOUT, "the partial body")

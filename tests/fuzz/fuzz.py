@@ -4,8 +4,9 @@ one quorvel, each checked as it ends.
 
 After every connection: the server is alive; its console block is the
 announcement, then a prefix of the bytes sent that covers everything the
-request's framing called for (or, when the header block never arrived,
-"socket close fd=N"), then the closing newline; the reply is byte-exact when
+request's framing called for (or, when the header block never arrived, a
+prefix of the bytes sent, a newline if there were any, and "socket close
+fd=N"), then the closing newline; the reply is byte-exact when
 the header block arrived and absent otherwise.
 
     fuzz.py BINARY [--seed S] [--count N] [--seconds T]
@@ -270,12 +271,16 @@ def run_case(server, rng, verbose=False):
 
 def check_block(block, sent):
     """A finished console block (after its announcement) against what was
-    sent: "socket close" when no header block was sent, otherwise a prefix
-    of the bytes sent, covering at least what the framing called for."""
+    sent: when no header block was sent, what arrived of it (a prefix), a
+    newline if anything did, and "socket close"; otherwise a prefix of the
+    bytes sent, covering at least what the framing called for."""
     if head_end(sent) < 0:
-        want = b"socket close fd="
-        if not (block.startswith(want) and block.endswith(b"\n\n")
-                and block[len(want):-2].isdigit()):
+        at = block.rfind(b"socket close fd=")
+        shown = block[:at]
+        if shown:
+            shown = shown[:-1] if shown.endswith(b"\n") else b"missing newline"
+        if not (at >= 0 and block.endswith(b"\n\n") and block[at + 16:-2].isdigit()
+                and sent.startswith(shown)):
             raise Failure("expected an early close, got %r" % block)
         return
     need = required(sent)
