@@ -3,6 +3,9 @@
 //   floor PORT quiet   accept, one recv, send the reply, close
 //   floor PORT body    accept, recv up to 64 KiB at a time and write each
 //                      block to stdout until the peer shuts down, reply, close
+//   floor PORT head    the same, but also hold what came in a buffer that
+//                      doubles as it fills, and reply as soon as it holds a
+//                      blank line (CR LF CR LF)
 #include <netinet/in.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,10 +22,11 @@ static const char reply[] = "HTTP/1.1 200 OK\r\n"
 
 int main(int argc, char **argv) {
     if (argc != 3) {
-        fprintf(stderr, "usage: floor PORT quiet|body\n");
+        fprintf(stderr, "usage: floor PORT quiet|body|head\n");
         return 2;
     }
-    bool body = strcmp(argv[2], "body") == 0;
+    bool head = strcmp(argv[2], "head") == 0;
+    bool body = head || strcmp(argv[2], "body") == 0;
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -44,6 +48,9 @@ int main(int argc, char **argv) {
             continue;
         }
         if (body) {
+            char *held = nullptr; // grows by doubling, with realloc
+            size_t held_len = 0;
+            size_t held_size = 0;
             ssize_t n;
             while ((n = recv(c, buf, sizeof buf, 0)) > 0) {
                 for (ssize_t at = 0, w; at < n; at += w) {
@@ -52,7 +59,26 @@ int main(int argc, char **argv) {
                         return 1;
                     }
                 }
+                if (head) {
+                    if (held_len + static_cast<size_t>(n) > held_size) {
+                        held_size = held_size == 0 ? 1024 : held_size * 2;
+                        while (held_size < held_len + static_cast<size_t>(n)) {
+                            held_size *= 2;
+                        }
+                        if ((held = static_cast<char *>(realloc(held, held_size))) == nullptr) {
+                            perror("floor: realloc");
+                            return 1;
+                        }
+                    }
+                    memcpy(held + held_len, buf, static_cast<size_t>(n));
+                    size_t from = held_len > 3 ? held_len - 3 : 0;
+                    held_len += static_cast<size_t>(n);
+                    if (memmem(held + from, held_len - from, "\r\n\r\n", 4) != nullptr) {
+                        break;
+                    }
+                }
             }
+            free(held);
         } else {
             (void)recv(c, buf, 512, 0);
         }
