@@ -54,6 +54,52 @@ static unsigned short port_parse(const char *s) {
     return static_cast<unsigned short>(negative ? (65536 - value) % 65536 : value);
 }
 
+// The usage text of --help and -h.
+static const char usage[] =
+    "Usage: quorvel [-l PORT]\n"
+    "Shows exactly what HTTP clients send: listens on one TCP port, on every\n"
+    "IPv6 and IPv4 interface, prints each request it receives to standard\n"
+    "output byte for byte, and answers each with the same short 200 reply.\n"
+    "\n"
+    "  -l PORT      listen on PORT instead of 10082 (0: any free port)\n"
+    "  -h, --help   show this text and exit\n"
+    "  --version    show the version and exit\n"
+    "\n"
+    "The manual: " MANUAL_HINT "\n";
+
+// --help, -h and --version, anywhere on the command line: the text asked
+// for goes to standard output, and nothing is started. Returns the exit
+// status, or -1 when none of them was given.
+static int answer_query(arg_t *arg, out_t *out) {
+    if (arg_is_exists(arg, "--help") || arg_is_exists(arg, "-h")) {
+        out_write(out, usage, static_cast<int>(sizeof usage - 1));
+    } else if (arg_is_exists(arg, "--version")) {
+        out_printf(out, "quorvel %s\n", QUORVEL_VERSION);
+    } else {
+        return -1;
+    }
+    return out_flush_report(out) == 0 ? 0 : 1;
+}
+
+// Opens the listening socket: one for every IPv6 and IPv4 interface where
+// the system can make a dual-stack socket, otherwise (no IPv6 in the kernel,
+// or IPv6 sockets that are always IPv6 only) an IPv4 one, silently. *family
+// says which. Returns INVALID_SOCKET when not even the IPv4 one can be made.
+static SOCKET listen_socket(int *family) {
+    SOCKET s = socket(AF_INET6, SOCK_STREAM, 0);
+    if (s != INVALID_SOCKET) {
+        int off = 0;
+        if (setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<char *>(&off), sizeof off) ==
+            0) {
+            *family = AF_INET6;
+            return s;
+        }
+        closesocket(s);
+    }
+    *family = AF_INET;
+    return socket(AF_INET, SOCK_STREAM, 0);
+}
+
 // Reports a failed start-up step; main then returns 1.
 static int startup_failed(buf_t *bufx, const char *what, int code) {
     sock_perror(what, code);
@@ -70,8 +116,10 @@ int main(int argc, char **argv) {
     WSADATA wsaData;
     SOCKET listen_fd = INVALID_SOCKET;
     SOCKET conn_fd = INVALID_SOCKET;
-    struct sockaddr_in addr;
+    sock_addr_t addr;
     sock_len_t addr_size = sizeof addr;
+    int family = AF_INET;
+    char peer[SOCK_ADDR_TEXT];
     unsigned short listen_port = DEFAULT_PORT;
     int option_val = 1;
     arg_t arg;
@@ -85,6 +133,11 @@ int main(int argc, char **argv) {
     out_init(&out, fileno(stdout), fd_is_terminal(fileno(stdout)));
 
     arg_init(&arg, argc, argv);
+    int status = answer_query(&arg, &out);
+    if (status >= 0) {
+        buf_destroy(&bufx);
+        return status;
+    }
     char *p = arg_get_value(&arg, "-l");
     if (p != nullptr) {
         listen_port = port_parse(p);
@@ -94,29 +147,36 @@ int main(int argc, char **argv) {
     if (rc != 0) {
         return startup_failed(&bufx, "WSAStartup() error", rc);
     }
-    listen_fd = socket(AF_INET, SOCK_STREAM, 0);
+    listen_fd = listen_socket(&family);
     if (listen_fd == INVALID_SOCKET) {
         return startup_failed(&bufx, "socket() error", sock_error());
     }
     memset(&addr, 0, sizeof addr);
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    addr.sin_port = htons(listen_port);
+    if (family == AF_INET6) {
+        addr.in6.sin6_family = AF_INET6;
+        addr.in6.sin6_addr = in6addr_any;
+        addr.in6.sin6_port = htons(listen_port);
+    } else {
+        addr.in.sin_family = AF_INET;
+        addr.in.sin_addr.s_addr = htonl(INADDR_ANY);
+        addr.in.sin_port = htons(listen_port);
+    }
     if (setsockopt(listen_fd, SOL_SOCKET, REUSE_OPTION, reinterpret_cast<char *>(&option_val),
                    sizeof option_val) != 0) {
         return startup_failed(&bufx, "setsockopt() SO_REUSEADDR", sock_error());
     }
-    if (bind(listen_fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) != 0) {
+    sock_len_t bind_size = family == AF_INET6 ? sizeof addr.in6 : sizeof addr.in;
+    if (bind(listen_fd, &addr.sa, bind_size) != 0) {
         return startup_failed(&bufx, "bind() error", sock_error());
     }
     if (listen(listen_fd, BACKLOG) != 0) {
         return startup_failed(&bufx, "listen() error", sock_error());
     }
     // With port 0 the system chose the port; show the one really bound.
-    if (getsockname(listen_fd, reinterpret_cast<struct sockaddr *>(&addr), &addr_size) != 0) {
+    if (getsockname(listen_fd, &addr.sa, &addr_size) != 0) {
         return startup_failed(&bufx, "getsockname() error", sock_error());
     }
-    listen_port = ntohs(addr.sin_port);
+    listen_port = sock_addr_port(&addr);
 
     for (const char *row : banner) {
         out_write(&out, row, static_cast<int>(strlen(row)));
@@ -128,7 +188,7 @@ int main(int argc, char **argv) {
 
     while (stop_signal() == 0) {
         addr_size = sizeof addr;
-        conn_fd = accept(listen_fd, reinterpret_cast<struct sockaddr *>(&addr), &addr_size);
+        conn_fd = accept(listen_fd, &addr.sa, &addr_size);
         if (conn_fd == INVALID_SOCKET && stop_signal() != 0) {
             break; // interrupted by the stop signal
         }
@@ -153,12 +213,13 @@ int main(int argc, char **argv) {
         accept_pause = 0;
         sock_nosigpipe(conn_fd);
         out_clear(&out); // a failed output is tried again with each connection
+        sock_addr_text(&addr, peer);
         // Not flushed here: the echo's flushes carry it out with the request.
         out_printf(&out,
                    "===========================================\n"
                    "A new connection %s:%d\n"
                    "===========================================\n",
-                   inet_ntoa(addr.sin_addr), ntohs(addr.sin_port));
+                   peer, sock_addr_port(&addr));
         int result = request_read(conn_fd, &bufx, &out);
         if (result == READ_STOPPED) {
             closesocket(conn_fd);

@@ -21,6 +21,7 @@
 
 #include <errno.h>
 #include <stdio.h>
+#include <string.h>
 
 // sock_recv_nowait's answer when nothing is waiting.
 #define SOCK_WOULD_BLOCK (-2)
@@ -36,6 +37,9 @@
 #include <io.h>
 
 typedef int sock_len_t;
+
+// Where --help sends the reader: the zip holds the manual as text.
+#define MANUAL_HINT "quorvel.txt, beside quorvel.exe"
 
 // send() never raises a signal on Windows.
 #define SEND_FLAGS 0
@@ -140,6 +144,11 @@ static inline int sock_error_is_interrupt(int code) {
     return code == WSAEINTR;
 }
 
+// Windows names an IPv6 zone by its number.
+static inline void sock_zone_text(unsigned long scope, char *text, int size) {
+    snprintf(text, (size_t)size, "%lu", scope);
+}
+
 static inline void pause_ms(int ms) {
     Sleep((DWORD)ms);
 }
@@ -182,16 +191,19 @@ static inline int stop_overdue(void) {
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <string.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
 typedef int SOCKET;
 #define INVALID_SOCKET (-1)
+
+// Where --help sends the reader.
+#define MANUAL_HINT "man quorvel"
 typedef socklen_t sock_len_t;
 
 typedef struct WSAData {
@@ -267,6 +279,17 @@ static inline int sock_error_is_resource(int code) {
 
 static inline int sock_error_is_interrupt(int code) {
     return code == EINTR;
+}
+
+// An IPv6 zone by its interface's name (eth0), or its number should the
+// interface have gone.
+static inline void sock_zone_text(unsigned long scope, char *text, int size) {
+    char name[IF_NAMESIZE];
+    if (if_indextoname(static_cast<unsigned>(scope), name) != nullptr) {
+        snprintf(text, static_cast<size_t>(size), "%s", name);
+    } else {
+        snprintf(text, static_cast<size_t>(size), "%lu", scope);
+    }
 }
 
 // The stop signals, SIGTERM, SIGINT and SIGHUP, end the listener through
@@ -361,6 +384,45 @@ static inline int fd_is_terminal(int fd) {
 }
 
 #endif
+
+// A socket address of either family, as bind, accept and getsockname take it.
+typedef union sock_addr_t {
+    struct sockaddr sa;
+    struct sockaddr_in in;
+    struct sockaddr_in6 in6;
+    struct sockaddr_storage any;
+} sock_addr_t;
+
+// The port of a, in host order.
+static inline unsigned short sock_addr_port(const sock_addr_t *a) {
+    return ntohs(a->sa.sa_family == AF_INET6 ? a->in6.sin6_port : a->in.sin_port);
+}
+
+// The address of a as text, into text (at least SOCK_ADDR_TEXT bytes): an
+// IPv4 address as a dotted quad, also one that reached an IPv6 socket (an
+// IPv4-mapped address); an IPv6 one compressed, in brackets, with its zone
+// after a % when it has one: [::1], [fe80::1%eth0].
+#define SOCK_ADDR_TEXT 80
+static inline void sock_addr_text(const sock_addr_t *a, char *text) {
+    struct in_addr v4 = a->in.sin_addr;
+    if (a->sa.sa_family == AF_INET6 && !IN6_IS_ADDR_V4MAPPED(&a->in6.sin6_addr)) {
+        char host[INET6_ADDRSTRLEN] = "";
+        char zone[24] = "";
+        (void)inet_ntop(AF_INET6, &a->in6.sin6_addr, host, sizeof host);
+        if (a->in6.sin6_scope_id != 0) {
+            zone[0] = '%';
+            sock_zone_text(a->in6.sin6_scope_id, zone + 1, sizeof zone - 1);
+        }
+        snprintf(text, SOCK_ADDR_TEXT, "[%s%s]", host, zone);
+        return;
+    }
+    if (a->sa.sa_family == AF_INET6) {
+        memcpy(&v4, a->in6.sin6_addr.s6_addr + 12, sizeof v4);
+    }
+    if (inet_ntop(AF_INET, &v4, text, SOCK_ADDR_TEXT) == nullptr) {
+        text[0] = '\0';
+    }
+}
 
 // Sends all len bytes. A send cut short by a signal that is no stop signal
 // goes on where it stopped; a peer that has gone, or a stop signal, ends it.

@@ -44,8 +44,8 @@ def startup_output(port):
     return BANNER + b"\n" + b"Listening on port:%d\n\n" % port
 
 
-def announcement(client_port):
-    return RULE + b"\nA new connection 127.0.0.1:%d\n" % client_port + RULE + b"\n"
+def announcement(client_port, host=b"127.0.0.1"):
+    return RULE + b"\nA new connection %s:%d\n" % (host, client_port) + RULE + b"\n"
 
 
 def free_port():
@@ -148,12 +148,13 @@ class Server:
     that nothing went to standard error unless the test allowed it."""
 
     def __init__(self, *args, wait_ready=True, launcher=None, binary=None, stdout=None,
-                 nonblocking=False, pace=0.0, terminal=False):
+                 nonblocking=False, pace=0.0, terminal=False, env=None):
         """stdout: a file to send standard output to instead of the pipe;
         self.out then reads the file. nonblocking: the pipe's write end is
         handed over non-blocking; pace: its reader is slow (see Stream).
         terminal: standard output is a pseudo-terminal, raw, so that what
-        the program writes arrives unchanged."""
+        the program writes arrives unchanged. env: variables to add to the
+        program's environment."""
         launcher = LAUNCHER if launcher is None else launcher
         cmd = launcher + [binary or BIN] + list(args)
         self.wine = any("wine" in os.path.basename(word) for word in launcher)
@@ -165,7 +166,7 @@ class Server:
             read_end, write_end = pty.openpty()
             tty.setraw(write_end)
         self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                     stdout=write_end)
+                                     stdout=write_end, env=dict(os.environ, **(env or {})))
         if nonblocking or terminal:
             os.close(write_end)
             self.proc.stdout = os.fdopen(read_end, "rb", buffering=0)
@@ -270,8 +271,8 @@ class ServerCase(unittest.TestCase):
 class Client:
     """A raw TCP client with a deadline on every receive."""
 
-    def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT)
+    def __init__(self, port, host="127.0.0.1"):
+        self.sock = socket.create_connection((host, port), timeout=TIMEOUT)
         self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.port = self.sock.getsockname()[1]
 

@@ -1,11 +1,13 @@
 """Start-up: the banner, the port option, start-up failures, the accept loop
 and the fixed reply."""
 
+import os
 import socket
+import subprocess
 import unittest
 
-from harness import (REPLY, Client, Server, exchange, free_port, port_is_free, require,
-                     startup_output)
+from harness import (BIN, LAUNCHER, REPLY, TIMEOUT, Client, Server, announcement, exchange,
+                     free_port, port_is_free, require, startup_output)
 
 DEFAULT_PORT = 10082
 
@@ -66,6 +68,26 @@ class PortOption(unittest.TestCase):
             self.assertEqual(s.port, 65535)
 
 
+class Queries(unittest.TestCase):
+    def test_help_and_version(self):
+        # Anywhere on the command line; the answer on standard output, status
+        # 0, and nothing started: the port named stays free.
+        version = os.environ.get("QUORVEL_VERSION", "")
+        usage = lambda out: out.startswith(b"Usage: quorvel [-l PORT]\n") and b"10082" in out
+        for args, answered in ((["--help"], usage), (["-h"], usage), (["-l", "PORT", "-h"], usage),
+                               (["--version"], lambda out: out == b"quorvel %s\n" % version.encode()),
+                               (["--version", "-l", "PORT"], lambda out: out.startswith(b"quorvel "))):
+            with self.subTest(args=args):
+                port = free_port()
+                done = subprocess.run(LAUNCHER + [BIN] + [str(port) if a == "PORT" else a
+                                                          for a in args],
+                                      capture_output=True, stdin=subprocess.DEVNULL,
+                                      timeout=TIMEOUT)
+                self.assertEqual((done.returncode, done.stderr), (0, b""))
+                self.assertTrue(answered(done.stdout), done.stdout)
+                self.assertTrue(port_is_free(port))
+
+
 class StartupFailure(unittest.TestCase):
     def test_port_in_use(self):
         with socket.socket() as holder:
@@ -97,6 +119,28 @@ class AcceptLoop(unittest.TestCase):
                 with self.subTest(request=request):
                     exchange(self, s, request)
 
+    def test_ipv6_client(self):
+        require(ipv6_loopback(), "no IPv6 loopback (::1) here")
+        with Server("-l", "0") as s, Client(s.port, "::1") as c:
+            c.send(b"GET /six HTTP/1.1\r\n\r\n")
+            self.assertEqual(c.reply(), REPLY)
+            block = announcement(c.port, b"[::1]") + b"GET /six HTTP/1.1\r\n\r\n\n"
+            self.assertEqual(s.next_output(len(block)), block)
+
+    def test_ipv4_alone_without_ipv6(self):
+        # Where no IPv6 socket can be made, the listener starts as before
+        # and serves IPv4, saying nothing of it.
+        lib = os.environ.get("QUORVEL_NO_IPV6_LIB")
+        if LAUNCHER or not lib:
+            raise unittest.SkipTest("needs the native build, into which a library can be preloaded")
+        env = {"LD_PRELOAD": lib, "ASAN_OPTIONS": "verify_asan_link_order=0"}
+        with Server("-l", "0", env=env) as s:
+            self.assertEqual(bytes(s.out.data[:s.mark]), startup_output(s.port))
+            exchange(self, s, b"GET / HTTP/1.1\r\n\r\n")
+            if ipv6_loopback():
+                with self.assertRaises(ConnectionRefusedError):
+                    Client(s.port, "::1")
+
     def test_one_connection_at_a_time(self):
         with Server("-l", "0") as s:
             with Client(s.port) as first, Client(s.port) as second:
@@ -108,6 +152,15 @@ class AcceptLoop(unittest.TestCase):
                 self.assertEqual(second.reply(), REPLY)
                 s.expect_block(self, first.port, b"GET /first HTTP/1.1\r\n\r\n")
                 s.expect_block(self, second.port, b"GET /second HTTP/1.1\r\n\r\n")
+
+
+def ipv6_loopback():
+    try:
+        with socket.socket(socket.AF_INET6) as probe:
+            probe.bind(("::1", 0))
+        return True
+    except OSError:
+        return False
 
 
 if __name__ == "__main__":

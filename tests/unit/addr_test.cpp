@@ -1,0 +1,41 @@
+#include "platform.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// The peer's address as the announcement shows it.
+TEST(SockAddr, Text) {
+    struct Case {
+        const char *label;
+        int family;
+        const char *address;
+        unsigned scope;
+        std::string text;
+    };
+    const unsigned lo = if_nametoindex("lo");
+    ASSERT_NE(lo, 0u);
+    const Case cases[] = {
+        {"IPv4", AF_INET, "192.0.2.7", 0, "192.0.2.7"},
+        {"IPv4 mapped into IPv6", AF_INET6, "::ffff:127.0.0.1", 0, "127.0.0.1"},
+        {"IPv6, compressed", AF_INET6, "2001:db8:0:0:0:0:0:1", 0, "[2001:db8::1]"},
+        {"link-local with its zone", AF_INET6, "fe80::1", lo, "[fe80::1%lo]"},
+        {"a zone whose interface has gone", AF_INET6, "fe80::2", 987654, "[fe80::2%987654]"},
+    };
+    for (const Case &c : cases) {
+        sock_addr_t a;
+        memset(&a, 0, sizeof a);
+        a.sa.sa_family = static_cast<sa_family_t>(c.family);
+        void *bytes = c.family == AF_INET6 ? static_cast<void *>(&a.in6.sin6_addr)
+                                           : static_cast<void *>(&a.in.sin_addr);
+        ASSERT_EQ(inet_pton(c.family, c.address, bytes), 1) << c.label;
+        a.in6.sin6_scope_id = c.family == AF_INET6 ? c.scope : 0;
+        char text[SOCK_ADDR_TEXT];
+        sock_addr_text(&a, text);
+        EXPECT_EQ(text, c.text) << c.label;
+    }
+}
+
+} // namespace
