@@ -14,10 +14,11 @@
 #ifndef QUORVEL_OUT_H
 #define QUORVEL_OUT_H
 
-// Bytes held before they are written out. Bodies are received straight
-// into this buffer, so it is also the size of the largest receive.
+// Bytes held before they are written out. What clients send is received
+// straight into this buffer, so it is also the size of the largest receive.
 #define OUT_SIZE 65536
-// On a terminal, bodies are received here first and shown from here.
+// On a terminal, what clients send is received here first and shown from
+// here.
 #define OUT_RAW_SIZE 4096
 
 typedef struct out_t {
