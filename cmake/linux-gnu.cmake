@@ -15,8 +15,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# One file to copy to the device, whatever its C library.
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+# One file to copy to the device, whatever its C library, and position-
+# independent (static-pie: glibc relocates it at start, for ASLR).
+set(CMAKE_EXE_LINKER_FLAGS_INIT -static-pie)
 if(LINUX_ARCH STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
   # Runs here as it is; no emulator, so no tests of its own.
 elseif(LINUX_ARCH MATCHES "^i.86$")
