@@ -29,6 +29,52 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
   endif()
 endif()
 
+# What only the Debian package holds, in /usr/share/doc/quorvel: the licence
+# as a machine-readable copyright file, made from LICENSE, and CHANGELOG
+# (kept in Debian's changelog format) as changelog.gz. They are in the
+# component "debian", which a plain install leaves out; the package takes it
+# instead of the component "licence" (see cmake/cpack-project.cmake).
+if(NOT WIN32)
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE quorvel_licence)
+  string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" quorvel_notice "${quorvel_licence}")
+  set(quorvel_notice "${CMAKE_MATCH_1}")
+  string(REGEX REPLACE "^.*\n\n(Permission)" "\\1" quorvel_terms "${quorvel_licence}")
+  string(REGEX REPLACE "\n+$" "" quorvel_terms "${quorvel_terms}")
+  string(REPLACE "\n\n" "\n.\n" quorvel_terms "${quorvel_terms}")
+  string(REPLACE "\n" "\n " quorvel_terms "${quorvel_terms}")
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/copyright
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: ${PROJECT_NAME}
+Upstream-Contact: ${CPACK_PACKAGE_CONTACT}
+
+Files: *
+Copyright: ${quorvel_notice}
+License: Expat
+
+License: Expat
+ ${quorvel_terms}
+")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+  add_custom_command(OUTPUT changelog.gz
+                     COMMAND ${GZIP} -9n -c ${PROJECT_SOURCE_DIR}/CHANGELOG > changelog.gz
+                     DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG VERBATIM)
+  add_custom_target(debian_changelog ALL DEPENDS changelog.gz)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
+  if(CMAKE_EXE_LINKER_FLAGS MATCHES "(^| )-static")
+    # lintian takes a static-pie program for a shared library.
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/lintian-overrides
+"# A static-pie program is an ELF shared object that needs no library, so it
+# lists none.
+${PROJECT_NAME}: shared-library-lacks-prerequisites [usr/bin/${PROJECT_NAME}]
+")
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/lintian-overrides
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${PROJECT_NAME}
+            COMPONENT debian EXCLUDE_FROM_ALL)
+  endif()
+endif()
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-project.cmake)
+
 # Windows: quorvel-1.0.0-win32.zip or -win64.zip, files at its top.
 if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
