@@ -34,8 +34,10 @@ RUN set -eu; \
 
 WORKDIR /src
 COPY . .
-# The project's own static build, stripped; a passwd entry for the user the
-# program runs as.
+# The project's own static build, stripped, as scripts/release builds it
+# (CI checks that /quorvel is the same bytes as bin/quorvel in the x86_64
+# release archive); its licence; a passwd entry for the user the program runs
+# as.
 RUN set -eu; \
     cmake -S . -B /build -DCMAKE_TOOLCHAIN_FILE=cmake/linux-gnu.cmake \
           -DLINUX_ARCH="$(cat /target-arch)" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_TESTS=OFF; \
@@ -43,13 +45,15 @@ RUN set -eu; \
     cmake --install /build --strip --prefix /stage; \
     mkdir -p /image/etc; \
     cp /stage/bin/quorvel /image/quorvel; \
+    cp LICENSE /image/LICENSE; \
     echo "quorvel:x:65532:65532:quorvel:/:/quorvel" > /image/etc/passwd; \
     echo "quorvel:x:65532:" > /image/etc/group
 
 FROM scratch
 LABEL org.opencontainers.image.title="quorvel" \
       org.opencontainers.image.description="Shows exactly what HTTP clients send: every request echoed byte for byte on standard output, each answered with the same short 200 reply" \
-      org.opencontainers.image.version="1.0.0"
+      org.opencontainers.image.version="1.0.0" \
+      org.opencontainers.image.licenses="MIT"
 COPY --from=build /image/ /
 USER 65532:65532
 EXPOSE 10082
