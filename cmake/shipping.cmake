@@ -35,12 +35,17 @@ if(NOT WIN32)
       add_compile_options(-fcf-protection)
     endif()
   endif()
-  # Position-independent code; a static build links it as static-pie
-  # (CMAKE_EXE_LINKER_FLAGS, from the toolchain file), a dynamic one as PIE.
-  # Never both: -static-pie followed by -pie makes a dynamic program.
-  add_compile_options(-fPIE)
+  # Programs and the static libraries they link are position-independent
+  # executables (shared libraries get CMake's -fPIC, and no -pie); a static
+  # build links them as static-pie (CMAKE_EXE_LINKER_FLAGS, from the
+  # toolchain file), a dynamic one as PIE. Never both: -static-pie followed
+  # by -pie makes a dynamic program.
+  set(quorvel_type "$<TARGET_PROPERTY:TYPE>")
+  set(quorvel_program "$<STREQUAL:${quorvel_type},EXECUTABLE>")
+  add_compile_options(
+    "$<$<OR:${quorvel_program},$<STREQUAL:${quorvel_type},STATIC_LIBRARY>>:-fPIE>")
   if(NOT CMAKE_EXE_LINKER_FLAGS MATCHES "(^| )-static")
-    add_link_options(-pie)
+    add_link_options("$<${quorvel_program}:-pie>")
   endif()
   add_link_options(-Wl,-z,relro -Wl,-z,now)
 else()
