@@ -296,32 +296,49 @@ static inline void sock_zone_text(unsigned long scope, char *text, int size) {
 // its usual exit, also as a namespace's first process (PID 1), which the
 // kernel gives no default action for them. The handler only notes the
 // signal. It is installed without SA_RESTART, so the blocking call under way
-// returns with EINTR; and it arms an alarm that interrupts again every
-// second, so that a call begun just after the note was looked at returns
-// too. The alarm also bounds how long the last output may take. alarm() is
-// one of the calls POSIX allows in a signal handler, which setitimer() is
-// not. Any other signal that interrupts a call (a stray SIGALRM among them)
-// has the call retried. A signal the parent had set to be ignored (nohup)
-// stays ignored.
+// returns with EINTR; and it starts a timer, made at start, that interrupts
+// again every 100 ms, so that a call begun just after the note was looked
+// at returns too. The ticks also bound how long the last output may take.
+// timer_settime() is one of the calls POSIX allows in a signal handler
+// (setitimer() is not); so is alarm(), which ticks once a second instead,
+// each tick counting as ten, should no timer be had. Any other signal that
+// interrupts a call (a stray SIGALRM among them) has the call retried. A
+// signal the parent had set to be ignored (nohup) stays ignored.
 inline volatile sig_atomic_t stop_sig = 0;
-inline volatile sig_atomic_t stop_ticks = 0; // alarms since the stop signal
+inline volatile sig_atomic_t stop_ticks = 0; // 100 ms ticks since the stop signal
+inline volatile sig_atomic_t stop_timer_made = 0;
+inline timer_t stop_timer;
 
 static inline void stop_on_tick(int) {
-    if (stop_sig != 0) {
+    if (stop_sig == 0) {
+        return; // not ours: nothing is stopping
+    }
+    if (stop_timer_made) {
         stop_ticks = stop_ticks + 1;
+    } else {
+        stop_ticks = stop_ticks + 10;
         (void)alarm(1);
     }
 }
 
 static inline void stop_on_signal(int sig) {
     if (stop_sig == 0) {
-        stop_ticks = 0;
         stop_sig = sig;
-        (void)alarm(1);
+        if (stop_timer_made) {
+            struct itimerspec every = {{0, 100000000}, {0, 100000000}};
+            (void)timer_settime(stop_timer, 0, &every, nullptr);
+        } else {
+            (void)alarm(1);
+        }
     }
 }
 
 static inline void stop_catch(void) {
+    struct sigevent tick;
+    memset(&tick, 0, sizeof tick);
+    tick.sigev_notify = SIGEV_SIGNAL;
+    tick.sigev_signo = SIGALRM;
+    stop_timer_made = timer_create(CLOCK_MONOTONIC, &tick, &stop_timer) == 0;
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sigemptyset(&sa.sa_mask);
@@ -342,7 +359,7 @@ static inline int stop_signal(void) {
 }
 
 static inline int stop_overdue(void) {
-    return stop_sig != 0 && stop_ticks >= 1;
+    return stop_sig != 0 && stop_ticks >= 10;
 }
 
 static inline void pause_ms(int ms) {
