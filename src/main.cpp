@@ -57,9 +57,9 @@ static unsigned short port_parse(const char *s) {
 // The usage text of --help and -h.
 static const char usage[] =
     "Usage: quorvel [-l PORT]\n"
-    "Shows exactly what HTTP clients send: listens on one TCP port, on every\n"
-    "IPv6 and IPv4 interface, prints each request it receives to standard\n"
-    "output byte for byte, and answers each with the same short 200 reply.\n"
+    "Shows exactly what HTTP clients send: listens on one TCP port of every\n"
+    "interface, prints each request it receives to standard output byte for\n"
+    "byte, and answers each with the same short 200 reply.\n"
     "\n"
     "  -l PORT      listen on PORT instead of 10082 (0: any free port)\n"
     "  -h, --help   show this text and exit\n"

@@ -1,16 +1,38 @@
 // Preloaded into the listener (LD_PRELOAD) to stand for a system without
-// IPv6: socket(AF_INET6, ...) fails as it does on a kernel built or booted
-// without it. Every other socket is made as usual.
+// IPv6, as QUORVEL_NO_IPV6 says: "socket", socket(AF_INET6, ...) fails as on
+// a kernel built or booted without it; "dual-stack", IPv6 sockets are IPv6
+// only and cannot be made to take IPv4 too, as on systems without
+// IPv4-mapped addresses. Everything else is done as usual.
 #include <dlfcn.h>
 #include <errno.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/socket.h>
 
+static bool lacking(const char *what) {
+    const char *mode = getenv("QUORVEL_NO_IPV6");
+    return mode != nullptr && strcmp(mode, what) == 0;
+}
+
 extern "C" int socket(int domain, int type, int protocol) {
-    if (domain == AF_INET6) {
+    if (domain == AF_INET6 && lacking("socket")) {
         errno = EAFNOSUPPORT;
         return -1;
     }
     using socket_fn = int (*)(int, int, int);
     static socket_fn real = reinterpret_cast<socket_fn>(dlsym(RTLD_NEXT, "socket"));
     return real(domain, type, protocol);
+}
+
+extern "C" int setsockopt(int fd, int level, int name, const void *value, socklen_t size) {
+    using setsockopt_fn = int (*)(int, int, int, const void *, socklen_t);
+    static setsockopt_fn real = reinterpret_cast<setsockopt_fn>(dlsym(RTLD_NEXT, "setsockopt"));
+    if (level == IPPROTO_IPV6 && name == IPV6_V6ONLY && lacking("dual-stack")) {
+        int on = 1;
+        (void)real(fd, level, name, &on, sizeof on);
+        errno = EINVAL;
+        return -1;
+    }
+    return real(fd, level, name, value, size);
 }

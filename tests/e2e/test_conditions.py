@@ -175,6 +175,7 @@ class Stop(unittest.TestCase):
             ("SIGTERM in accept", signal.SIGTERM, "accept"),
             ("SIGINT in accept", signal.SIGINT, "accept"),
             ("SIGHUP in accept", signal.SIGHUP, "accept"),
+            ("SIGINT mid header block", signal.SIGINT, "header"),
             ("SIGTERM mid-body, output a pipe", signal.SIGTERM, "body"),
             ("SIGTERM as PID 1 of a PID namespace", signal.SIGTERM, "pid1"),
         )
@@ -190,6 +191,8 @@ class Stop(unittest.TestCase):
                     expected = bytes(s.out.data)
                     if where == "body":
                         expected += self.stream_body(s)
+                    elif where == "header":
+                        expected += self.half_header(s)
                     pid = s.proc.pid
                     if where == "pid1":
                         with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
@@ -259,6 +262,17 @@ class Stop(unittest.TestCase):
                         c.send(rest)
                         self.assertEqual(c.reply(), REPLY)
                     s.expect_block(self, c.port, first + rest)
+
+    def half_header(self, s):
+        """Sends half a header block; returns the console output it is due
+        (no newline follows a request cut by a stop), all shown."""
+        c = Client(s.port)
+        self.addCleanup(c.sock.close)
+        c.send(b"GET /cut HTTP/1.1\r\nHost:")
+        due = announcement(c.port) + b"GET /cut HTTP/1.1\r\nHost:"
+        s.mark += len(due)
+        s.out.wait(lambda d: len(d) >= s.mark, TIMEOUT, "the half header block")
+        return due
 
     def stream_body(self, s):
         """Starts an upload that is still streaming in; returns the console

@@ -71,21 +71,29 @@ class PortOption(unittest.TestCase):
 class Queries(unittest.TestCase):
     def test_help_and_version(self):
         # Anywhere on the command line; the answer on standard output, status
-        # 0, and nothing started: the port named stays free.
+        # 0, and nothing started: the port named, held here, is not tried.
         version = os.environ.get("QUORVEL_VERSION", "")
         usage = lambda out: out.startswith(b"Usage: quorvel [-l PORT]\n") and b"10082" in out
         for args, answered in ((["--help"], usage), (["-h"], usage), (["-l", "PORT", "-h"], usage),
                                (["--version"], lambda out: out == b"quorvel %s\n" % version.encode()),
                                (["--version", "-l", "PORT"], lambda out: out.startswith(b"quorvel "))):
-            with self.subTest(args=args):
-                port = free_port()
+            with self.subTest(args=args), socket.socket() as holder:
+                holder.bind(("0.0.0.0", 0))
+                holder.listen(1)
+                port = holder.getsockname()[1]
                 done = subprocess.run(LAUNCHER + [BIN] + [str(port) if a == "PORT" else a
                                                           for a in args],
                                       capture_output=True, stdin=subprocess.DEVNULL,
                                       timeout=TIMEOUT)
                 self.assertEqual((done.returncode, done.stderr), (0, b""))
                 self.assertTrue(answered(done.stdout), done.stdout)
-                self.assertTrue(port_is_free(port))
+        # An answer that cannot be written is a failure, said as such.
+        with open("/dev/full", "wb") as full:
+            done = subprocess.run(LAUNCHER + [BIN, "--version"], stdout=full,
+                                  stderr=subprocess.PIPE, timeout=TIMEOUT)
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr.replace(b"\r\n", b"\n"),
+                         b"write() error: No space left on device\n")
 
 
 class StartupFailure(unittest.TestCase):
@@ -128,18 +136,20 @@ class AcceptLoop(unittest.TestCase):
             self.assertEqual(s.next_output(len(block)), block)
 
     def test_ipv4_alone_without_ipv6(self):
-        # Where no IPv6 socket can be made, the listener starts as before
-        # and serves IPv4, saying nothing of it.
+        # Where no IPv6 socket can be made, or none that takes IPv4 too, the
+        # listener starts as before and serves IPv4, saying nothing of it.
         lib = os.environ.get("QUORVEL_NO_IPV6_LIB")
         if LAUNCHER or not lib:
             raise unittest.SkipTest("needs the native build, into which a library can be preloaded")
-        env = {"LD_PRELOAD": lib, "ASAN_OPTIONS": "verify_asan_link_order=0"}
-        with Server("-l", "0", env=env) as s:
-            self.assertEqual(bytes(s.out.data[:s.mark]), startup_output(s.port))
-            exchange(self, s, b"GET / HTTP/1.1\r\n\r\n")
-            if ipv6_loopback():
-                with self.assertRaises(ConnectionRefusedError):
-                    Client(s.port, "::1")
+        for lacking in ("socket", "dual-stack"):
+            with self.subTest(lacking), Server("-l", "0", env={
+                    "LD_PRELOAD": lib, "QUORVEL_NO_IPV6": lacking,
+                    "ASAN_OPTIONS": "verify_asan_link_order=0"}) as s:
+                self.assertEqual(bytes(s.out.data[:s.mark]), startup_output(s.port))
+                exchange(self, s, b"GET / HTTP/1.1\r\n\r\n")
+                if ipv6_loopback():
+                    with self.assertRaises(ConnectionRefusedError):
+                        Client(s.port, "::1")
 
     def test_one_connection_at_a_time(self):
         with Server("-l", "0") as s:
