@@ -9,6 +9,8 @@
 //   sock_nosigpipe(s)         no SIGPIPE from sends on s, where that is per socket
 //   sock_error_is_resource(e) whether e means out of descriptors, buffers or memory
 //   sock_error_is_interrupt(e) whether e means a signal interrupted the call
+//   sock_zone_text(id, t, n) an IPv6 zone's name, as the announcement shows it
+//   MANUAL_HINT               where --help sends the reader for the manual
 //   pause_ms(ms)              sleep
 //   fd_write(fd, p, n)        write all n bytes: 0, or -1 with errno set
 //   fd_is_terminal(fd)        whether fd is a terminal
