@@ -36,8 +36,8 @@ WORKDIR /src
 COPY . .
 # The project's own static build, stripped, as scripts/release builds it
 # (CI checks that /quorvel is the same bytes as bin/quorvel in the x86_64
-# release archive); its licence; a passwd entry for the user the program runs
-# as.
+# release archive); its licence and THIRD-PARTY, the notices of the C library
+# linked into it; a passwd entry for the user the program runs as.
 RUN set -eu; \
     cmake -S . -B /build -DCMAKE_TOOLCHAIN_FILE=cmake/linux-gnu.cmake \
           -DLINUX_ARCH="$(cat /target-arch)" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_TESTS=OFF; \
@@ -46,6 +46,7 @@ RUN set -eu; \
     mkdir -p /image/etc; \
     cp /stage/bin/quorvel /image/quorvel; \
     cp LICENSE /image/LICENSE; \
+    cp /stage/share/doc/quorvel/THIRD-PARTY /image/THIRD-PARTY; \
     echo "quorvel:x:65532:65532:quorvel:/:/quorvel" > /image/etc/passwd; \
     echo "quorvel:x:65532:" > /image/etc/group
 
@@ -53,7 +54,7 @@ FROM scratch
 LABEL org.opencontainers.image.title="quorvel" \
       org.opencontainers.image.description="Shows exactly what HTTP clients send: every request echoed byte for byte on standard output, each answered with the same short 200 reply" \
       org.opencontainers.image.version="1.0.0" \
-      org.opencontainers.image.licenses="MIT"
+      org.opencontainers.image.licenses="MIT AND LGPL-2.1-or-later AND GPL-3.0-or-later WITH GCC-exception-3.1"
 COPY --from=build /image/ /
 USER 65532:65532
 EXPOSE 10082
