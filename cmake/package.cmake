@@ -61,10 +61,7 @@ License: Expat
   add_custom_target(debian_changelog ALL DEPENDS changelog.gz)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
-  if(CMAKE_EXE_LINKER_FLAGS MATCHES "(^| )-static")
-    # The Debian source package linked into the program, for the package's
-    # Built-Using field (which cpack cannot write: scripts/release adds it).
-    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/built-using "${quorvel_built_using}\n")
+  if(quorvel_static)
     # lintian takes a static-pie program for a shared library.
     file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/lintian-overrides
 "# A static-pie program is an ELF shared object that needs no library, so it

@@ -44,7 +44,7 @@ if(NOT WIN32)
   set(quorvel_program "$<STREQUAL:${quorvel_type},EXECUTABLE>")
   add_compile_options(
     "$<$<OR:${quorvel_program},$<STREQUAL:${quorvel_type},STATIC_LIBRARY>>:-fPIE>")
-  if(NOT CMAKE_EXE_LINKER_FLAGS MATCHES "(^| )-static")
+  if(NOT quorvel_static)
     add_link_options("$<${quorvel_program}:-pie>")
   endif()
   add_link_options(-Wl,-z,relro -Wl,-z,now)

@@ -7,15 +7,15 @@
 # package's copyright file (and the LGPL's text). A dynamic build links
 # nothing in and installs no such file.
 #
-# Sets quorvel_built_using to the Debian source package linked in ("glibc
-# (= 2.36-9+deb12u14)"), for a Debian package's Built-Using field.
-set(quorvel_built_using "")
+# A static Linux build also writes built-using: the Debian source package
+# linked in ("glibc (= 2.36-9+deb12u14)"), for its Debian package's
+# Built-Using field, which cpack cannot write (scripts/release adds it).
 if(WIN32)
   set(quorvel_third_party_lib libmingwex.a)
   set(quorvel_third_party_name "The MinGW-w64 runtime")
   set(quorvel_third_party_licence
       "the Zope Public License 2.1, and the public-domain and\n  permissive licences the copyright file below lists")
-elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND CMAKE_EXE_LINKER_FLAGS MATCHES "(^| )-static")
+elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND quorvel_static)
   set(quorvel_third_party_lib libc.a)
   set(quorvel_third_party_name "The GNU C Library")
   set(quorvel_third_party_licence
@@ -50,7 +50,10 @@ string(REPLACE "\n" ";" quorvel_versions "${quorvel_versions}")
 list(GET quorvel_versions 0 quorvel_package_version)
 list(GET quorvel_versions 1 quorvel_source)
 list(GET quorvel_versions 2 quorvel_source_version)
-set(quorvel_built_using "${quorvel_source} (= ${quorvel_source_version})")
+if(NOT WIN32)
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/built-using
+       "${quorvel_source} (= ${quorvel_source_version})\n")
+endif()
 
 if(WIN32)
   set(quorvel_program quorvel.exe)
