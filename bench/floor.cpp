@@ -17,6 +17,7 @@ static const char reply[] = "HTTP/1.1 200 OK\r\n"
                             "Server: quorvel (Power by dellabrix)\r\n"
                             "Content-Type: text/html\r\n"
                             "Content-Length: 14\r\n"
+                            "Connection: close\r\n"
                             "\r\n"
                             "You look good!";
 

@@ -67,13 +67,16 @@ static const char usage[] =
     "\n"
     "The manual: " MANUAL_HINT "\n";
 
-// --help, -h and --version, anywhere on the command line: the text asked
-// for goes to standard output, and nothing is started. Returns the exit
-// status, or -1 when none of them was given.
-static int answer_query(arg_t *arg, out_t *out) {
-    if (arg_is_exists(arg, "--help") || arg_is_exists(arg, "-h")) {
+// --help, -h and --version, anywhere among the arguments (argument 0, the
+// name the program was started by, is not one): the text asked for goes to
+// standard output, and nothing is started. Returns the exit status, or -1
+// when none of them was given.
+static int answer_query(int argc, char **argv, out_t *out) {
+    arg_t words;
+    arg_init(&words, argc > 0 ? argc - 1 : 0, argc > 0 ? argv + 1 : argv);
+    if (arg_is_exists(&words, "--help") || arg_is_exists(&words, "-h")) {
         out_write(out, usage, static_cast<int>(sizeof usage - 1));
-    } else if (arg_is_exists(arg, "--version")) {
+    } else if (arg_is_exists(&words, "--version")) {
         out_printf(out, "quorvel %s\n", QUORVEL_VERSION);
     } else {
         return -1;
@@ -132,12 +135,12 @@ int main(int argc, char **argv) {
     // and what clients send made visible (see out.h).
     out_init(&out, fileno(stdout), fd_is_terminal(fileno(stdout)));
 
-    arg_init(&arg, argc, argv);
-    int status = answer_query(&arg, &out);
+    int status = answer_query(argc, argv, &out);
     if (status >= 0) {
         buf_destroy(&bufx);
         return status;
     }
+    arg_init(&arg, argc, argv);
     char *p = arg_get_value(&arg, "-l");
     if (p != nullptr) {
         listen_port = port_parse(p);
@@ -228,9 +231,11 @@ int main(int argc, char **argv) {
         if (result == READ_CLOSED) {
             continue;
         }
-        snprintf(buf, sizeof buf, "%s\r\n%s\r\n%s\r\n%s\r\n\r\n%s", "HTTP/1.1 200 OK",
+        // Connection: close tells a client that would reuse the connection
+        // that this reply is the last one on it.
+        snprintf(buf, sizeof buf, "%s\r\n%s\r\n%s\r\n%s\r\n%s\r\n\r\n%s", "HTTP/1.1 200 OK",
                  "Server: quorvel (Power by dellabrix)", "Content-Type: text/html",
-                 "Content-Length: 14", "You look good!");
+                 "Content-Length: 14", "Connection: close", "You look good!");
         // A peer that has gone makes this fail; nothing more is owed to it.
         (void)sock_send_all(conn_fd, buf, static_cast<int>(strlen(buf)));
         closesocket(conn_fd);

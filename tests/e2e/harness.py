@@ -32,6 +32,7 @@ REPLY = (b"HTTP/1.1 200 OK\r\n"
          b"Server: quorvel (Power by dellabrix)\r\n"
          b"Content-Type: text/html\r\n"
          b"Content-Length: 14\r\n"
+         b"Connection: close\r\n"
          b"\r\n"
          b"You look good!")
 with open(os.path.join(HERE, "banner.txt"), "rb") as f:
