@@ -87,6 +87,17 @@ class Queries(unittest.TestCase):
                                       timeout=TIMEOUT)
                 self.assertEqual((done.returncode, done.stderr), (0, b""))
                 self.assertTrue(answered(done.stdout), done.stdout)
+        # The name the program was started by is no argument: started as
+        # "--version", it listens (and finds the port taken).
+        if not LAUNCHER:
+            with socket.socket() as holder:
+                holder.bind(("0.0.0.0", 0))
+                holder.listen(1)
+                done = subprocess.run(["--version", "-l", str(holder.getsockname()[1])],
+                                      executable=BIN, capture_output=True,
+                                      stdin=subprocess.DEVNULL, timeout=TIMEOUT)
+            self.assertEqual((done.returncode, done.stdout), (1, b""))
+            self.assertTrue(done.stderr.startswith(b"bind() error: "), done.stderr)
         # An answer that cannot be written is a failure, said as such.
         with open("/dev/full", "wb") as full:
             done = subprocess.run(LAUNCHER + [BIN, "--version"], stdout=full,
