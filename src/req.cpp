@@ -172,8 +172,9 @@ int req_frame(req_t *pr, const char *head, int head_len) {
     bool have_length = false;
     bool expect = false;
     bool chunked = false;
-    // Field lines run from after the request line to the blank line. Lines
-    // end in LF; a CR before it is not part of the value.
+    // Field lines run from after the request line to the blank line that
+    // ends the block. Lines end in LF; a CR before it is not part of the
+    // value.
     for (const char *line = eol != nullptr ? eol + 1 : end; line < end;) {
         const char *lf =
             static_cast<const char *>(memchr(line, '\n', static_cast<size_t>(end - line)));
@@ -183,7 +184,8 @@ int req_frame(req_t *pr, const char *head, int head_len) {
             stop--;
         }
         if (stop == line) {
-            break; // the blank line
+            line = next; // an empty line before the end (one ended by a bare LF) names no field
+            continue;
         }
         const char *v;
         bool listed;

@@ -1,6 +1,7 @@
 """The request echo: every byte a client sends is shown once, in order, and
 every request whose header block arrives gets the fixed reply."""
 
+import http.client
 import os
 import random
 import shutil
@@ -105,6 +106,21 @@ class RealClients(ServerCase):
                 self.assertEqual((status, data), (200, b"You look good!"))
                 self.server.expect_block(self, port, sent)
 
+    def test_python_http_client_reusing_its_connection(self):
+        # Told that each reply closes its connection, the client opens a new
+        # one for the next request instead of failing on the closed one.
+        conn = http.client.HTTPConnection("127.0.0.1", self.server.port, timeout=TIMEOUT)
+        try:
+            for i in range(20):
+                conn.request("GET", "/again/%d" % i)
+                resp = conn.getresponse()
+                self.assertEqual((resp.status, resp.read()), (200, b"You look good!"))
+                self.server.expect_block(self, None, b"GET /again/%d HTTP/1.1\r\n"
+                                         b"Host: 127.0.0.1:%d\r\nAccept-Encoding: identity\r\n\r\n"
+                                         % (i, self.server.port))
+        finally:
+            conn.close()
+
     def test_node_fetch_lower_case_length(self):
         require(node_available(), "node is not installed")
         body = ("body from node, \u00e9 and all. " * 40).encode()
@@ -158,7 +174,8 @@ class AwkwardPeers(ServerCase):
         exchange(self, self.server, b"GET /\0 HTTP/1.1\r\nX-Nul: a\0b\r\n\r\n")
 
     def test_length_field_spellings(self):
-        for field in (b"content-length: 5", b"CONTENT-LENGTH:5", b"Content-Length:\t5\t"):
+        for field in (b"content-length: 5", b"CONTENT-LENGTH:5", b"Content-Length:\t5\t",
+                      b"X-A: 1\n\nContent-Length: 5"):  # an empty bare-LF line before it
             with self.subTest(field=field):
                 exchange(self, self.server, b"POST / HTTP/1.1\r\n" + field + b"\r\n\r\n",
                          b"hello", pause=0.05)

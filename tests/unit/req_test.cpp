@@ -112,6 +112,8 @@ TEST(ReqFrame, LengthAndEncodingFields) {
         {"folded line", "X: a\r\n Content-Length: 5\r\n", REQ_BODY_NONE, 0},
         {"value does not run into the next line", "Content-Length:\r\n5: x\r\n", REQ_BODY_NONE, 0},
         {"bare LF lines", "Host: x\nContent-Length: 6\r\n", REQ_BODY_LENGTH, 6},
+        {"empty bare-LF line before the end", "X-A: 1\n\nContent-Length: 5\r\n", REQ_BODY_LENGTH,
+         5},
         {"chunked", "Transfer-Encoding: chunked\r\n", REQ_BODY_CHUNKED, 0},
         {"chunked any case", "transfer-encoding: CHUNKED\r\n", REQ_BODY_CHUNKED, 0},
         {"chunked last", "Transfer-Encoding: gzip, chunked\r\n", REQ_BODY_CHUNKED, 0},
