@@ -27,15 +27,16 @@ static void reserve(buf_t *bufx, int len) {
 // receive's answer when a stop signal came.
 #define RECV_STOPPED (-3)
 
-// Receives what the client sends straight into the console buffer's room
-// for the echo, up to 64 KiB at a time, so that each byte is copied once on
-// its way out; *at says where the bytes went, and out_echo_commit shows
-// them. When nothing is waiting, everything held for the console is written
-// out first: what has arrived shows before the listener waits, and the
-// announcement shows who holds it. While bytes keep coming they are
-// gathered. A wait that a signal other than a stop signal interrupts is
-// taken up again. Returns the count, 0 when the peer has closed, -1 on
-// failure, RECV_STOPPED once a stop signal has come.
+// Receives what the client sends into the room out_echo_room gives: to a
+// file or a pipe, straight into the console buffer, up to 64 KiB at a time,
+// so that each byte is copied once on its way out; to a terminal, through a
+// 4 KiB area, from which it is shown in caret notation. *at says where the
+// bytes went, and out_echo_commit shows them. When nothing is waiting,
+// everything held for the console is written out first: what has arrived
+// shows before the listener waits, and the announcement shows who holds it.
+// While bytes keep coming they are gathered. A wait that a signal other than
+// a stop signal interrupts is taken up again. Returns the count, 0 when the
+// peer has closed, -1 on failure, RECV_STOPPED once a stop signal has come.
 static int receive(SOCKET s, out_t *out, char **at) {
     for (;;) {
         if (stop_signal() != 0) {

@@ -11,7 +11,8 @@
 // request_read's results.
 enum {
     READ_REPLY = 0,   // the request was read: the reply is due, the socket open
-    READ_CLOSED = 1,  // the connection ended before its header block: closed, no reply
+    READ_CLOSED = 1,  // no complete header block (the peer went, or it could not be held):
+                      // the socket is closed, no reply is due
     READ_STOPPED = 2, // a stop signal came: all that was received is shown
 };
 
