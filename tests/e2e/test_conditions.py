@@ -263,6 +263,21 @@ class Stop(unittest.TestCase):
                         self.assertEqual(c.reply(), REPLY)
                     s.expect_block(self, c.port, first + rest)
 
+    def test_other_signals_cut_no_output(self):
+        # A write to standard output that SIGALRM interrupts (a pipe read
+        # slowly, so the listener waits to write) goes on where it stopped.
+        posix_only(self)
+        with Server("-l", "0", pace=0.005) as s:
+            body = bytes(range(256)) * 1024
+            with Client(s.port) as c:
+                c.send(LENGTH % len(body) + body)
+                deadline = time.monotonic() + TIMEOUT
+                while not select.select([c.sock], [], [], 0.002)[0]:
+                    self.assertLess(time.monotonic(), deadline, "no reply")
+                    os.kill(s.proc.pid, signal.SIGALRM)
+                self.assertEqual(c.reply(), REPLY)
+            s.expect_block(self, c.port, LENGTH % len(body) + body)
+
     def half_header(self, s):
         """Sends half a header block; returns the console output it is due
         (no newline follows a request cut by a stop), all shown."""
