@@ -5,7 +5,9 @@
 #include "buf.h"
 #include "out.h"
 #include "platform.h"
-#include "request.h"
+#include "reader.h"
+#include "sock.h"
+#include "stop.h"
 
 #include <ctype.h>
 #include <stdio.h>
@@ -209,7 +211,7 @@ int main(int argc, char **argv) {
                 if (accept_pause > ACCEPT_PAUSE_MAX) {
                     accept_pause = ACCEPT_PAUSE_MAX;
                 }
-                pause_ms(accept_pause);
+                stop_pause_ms(accept_pause);
             }
             continue;
         }
@@ -223,7 +225,7 @@ int main(int argc, char **argv) {
                    "A new connection %s:%d\n"
                    "===========================================\n",
                    peer, sock_addr_port(&addr));
-        int result = request_read(conn_fd, &bufx, &out);
+        int result = reader_run(conn_fd, &bufx, &out);
         if (result == READ_STOPPED) {
             closesocket(conn_fd);
             break;
@@ -246,5 +248,5 @@ int main(int argc, char **argv) {
     (void)out_flush(&out);
     closesocket(listen_fd);
     buf_destroy(&bufx);
-    return 128 + stop_signal();
+    return stop_status();
 }

@@ -1,6 +1,7 @@
 #include "out.h"
 
 #include "platform.h"
+#include "stop.h"
 
 #include <errno.h>
 #include <stdarg.h>

@@ -1,4 +1,6 @@
-#include "platform.h"
+#include "sock.h"
+
+#include <net/if.h>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,8 @@
-#include "request.h"
+#include "reader.h"
 
-#include "req.h"
+#include "frame.h"
+#include "sock.h"
+#include "stop.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -48,8 +50,8 @@ static int receive(SOCKET s, out_t *out, char **at) {
         if (n == SOCK_WOULD_BLOCK) {
             out_flush_report(out);
             p = out_echo_room(out, &len); // the writing out emptied the buffer
-            // A stop signal interrupts the wait (see stop_catch).
-            n = stop_signal() != 0 ? -1 : static_cast<int>(recv(s, p, len, 0));
+            // A stop interrupts the wait (see stop.h).
+            n = stop_wait(s) != 0 ? -1 : static_cast<int>(recv(s, p, len, 0));
         }
         if (n < 0 && stop_signal() != 0) {
             return RECV_STOPPED;
@@ -62,9 +64,9 @@ static int receive(SOCKET s, out_t *out, char **at) {
     }
 }
 
-int request_read(SOCKET conn_fd, buf_t *bufx, out_t *out) {
-    req_t req;
-    req_init(&req);
+int reader_run(SOCKET conn_fd, buf_t *bufx, out_t *out) {
+    frame_t frame;
+    frame_init(&frame);
     int result = READ_REPLY;
     int head_len = 0;
     bool received = false;
@@ -106,7 +108,7 @@ int request_read(SOCKET conn_fd, buf_t *bufx, out_t *out) {
             result = READ_CLOSED;
             break;
         }
-        head_len = req_find_head(&req, buf_get_head(bufx), buf_get_length(bufx));
+        head_len = frame_find_head(&frame, buf_get_head(bufx), buf_get_length(bufx));
     }
     if (result == READ_CLOSED) {
         closesocket(conn_fd);
@@ -115,9 +117,9 @@ int request_read(SOCKET conn_fd, buf_t *bufx, out_t *out) {
         // body; what is still missing is read below.
         const char *str = buf_get_head(bufx);
         int str_len = buf_get_length(bufx);
-        req_frame(&req, str, head_len);
-        int state = req_feed(&req, str + head_len, str_len - head_len);
-        if (state == 0 && req.expect_continue) {
+        frame_read_fields(&frame, str, head_len);
+        int state = frame_feed(&frame, str + head_len, str_len - head_len);
+        if (state == 0 && frame.expect_continue) {
             // The client waits for this before it sends its body. Should the
             // send fail, the peer has gone, and the reads below find out.
             static const char interim[] = "HTTP/1.1 100 Continue\r\n\r\n";
@@ -132,7 +134,7 @@ int request_read(SOCKET conn_fd, buf_t *bufx, out_t *out) {
             if (i <= 0) {
                 break; // a short body still gets its reply
             }
-            state = req_feed(&req, at, i);
+            state = frame_feed(&frame, at, i);
             out_echo_commit(out, i);
         }
     }

@@ -1,4 +1,4 @@
-#include "req.h"
+#include "frame.h"
 
 #include <gtest/gtest.h>
 
@@ -23,13 +23,13 @@ struct Exact {
 };
 
 int find_whole(const std::string &s) {
-    req_t r;
-    req_init(&r);
+    frame_t r;
+    frame_init(&r);
     Exact e(s);
-    return req_find_head(&r, e.p.get(), e.len);
+    return frame_find_head(&r, e.p.get(), e.len);
 }
 
-TEST(ReqHead, WholeAndGrowing) {
+TEST(FrameHead, WholeAndGrowing) {
     const std::string cases[] = {
         "GET / HTTP/1.1\r\nHost: x\r\n\r\n",   "GET / HTTP/1.1\r\n\r\n", "\r\n\r\n",
         "GET /\0a HTTP/1.1\r\nX: \0\r\n\r\n"s, // NUL bytes do not stop the search
@@ -44,18 +44,18 @@ TEST(ReqHead, WholeAndGrowing) {
             EXPECT_EQ(find_whole(head.substr(0, n)), 0) << "prefix " << n;
         }
         // Fed one byte more at a time, as the buffer grows: same answer.
-        req_t r;
-        req_init(&r);
+        frame_t r;
+        frame_init(&r);
         int found = 0;
         for (size_t n = 1; n <= s.size() && found == 0; n++) {
             Exact e(s.substr(0, n));
-            found = req_find_head(&r, e.p.get(), e.len);
+            found = frame_find_head(&r, e.p.get(), e.len);
         }
         EXPECT_EQ(found, int(head.size()));
     }
 }
 
-TEST(ReqHead, NotABlankLine) {
+TEST(FrameHead, NotABlankLine) {
     for (const std::string &s : {"GET / HTTP/1.1\n\n"s, "GET / HTTP/1.1\r\n\n\r\n"s, "a\r\r\n\n"s,
                                  "GET / HTTP/1.1\r\nHost: x\r\n\r"s}) {
         SCOPED_TRACE(s);
@@ -63,14 +63,14 @@ TEST(ReqHead, NotABlankLine) {
     }
 }
 
-TEST(ReqHead, BlankLineSplitAcrossChunks) {
+TEST(FrameHead, BlankLineSplitAcrossChunks) {
     std::string s = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
     for (size_t cut = 1; cut < s.size(); cut++) {
-        req_t r;
-        req_init(&r);
+        frame_t r;
+        frame_init(&r);
         Exact a(s.substr(0, cut)), b(s);
-        EXPECT_EQ(req_find_head(&r, a.p.get(), a.len), 0);
-        EXPECT_EQ(req_find_head(&r, b.p.get(), b.len), int(s.size())) << "cut at " << cut;
+        EXPECT_EQ(frame_find_head(&r, a.p.get(), a.len), 0);
+        EXPECT_EQ(frame_find_head(&r, b.p.get(), b.len), int(s.size())) << "cut at " << cut;
     }
 }
 
@@ -81,69 +81,70 @@ struct FrameCase {
     long long content_len;
 };
 
-TEST(ReqFrame, LengthAndEncodingFields) {
+TEST(FrameFields, LengthAndEncodingFields) {
     const std::string many(600, '9');
     const FrameCase cases[] = {
-        {"none", "Host: x\r\n", REQ_BODY_NONE, 0},
-        {"exact", "Content-Length: 10\r\n", REQ_BODY_LENGTH, 10},
-        {"lower case", "content-length: 10\r\n", REQ_BODY_LENGTH, 10},
-        {"mixed case", "CoNtEnT-lEnGtH: 7\r\n", REQ_BODY_LENGTH, 7},
-        {"no space", "Content-Length:7\r\n", REQ_BODY_LENGTH, 7},
-        {"tabs and spaces", "Content-Length: \t 7 \t\r\n", REQ_BODY_LENGTH, 7},
-        {"plus sign", "Content-Length: +7\r\n", REQ_BODY_LENGTH, 7},
-        {"digits then junk", "Content-Length: 12abc\r\n", REQ_BODY_LENGTH, 12},
-        {"first field wins", "Content-Length: 3\r\nContent-Length: 9\r\n", REQ_BODY_LENGTH, 3},
-        {"after other fields", "Host: x\r\nAccept: */*\r\nContent-Length: 4\r\n", REQ_BODY_LENGTH,
+        {"none", "Host: x\r\n", FRAME_BODY_NONE, 0},
+        {"exact", "Content-Length: 10\r\n", FRAME_BODY_LENGTH, 10},
+        {"lower case", "content-length: 10\r\n", FRAME_BODY_LENGTH, 10},
+        {"mixed case", "CoNtEnT-lEnGtH: 7\r\n", FRAME_BODY_LENGTH, 7},
+        {"no space", "Content-Length:7\r\n", FRAME_BODY_LENGTH, 7},
+        {"tabs and spaces", "Content-Length: \t 7 \t\r\n", FRAME_BODY_LENGTH, 7},
+        {"plus sign", "Content-Length: +7\r\n", FRAME_BODY_LENGTH, 7},
+        {"digits then junk", "Content-Length: 12abc\r\n", FRAME_BODY_LENGTH, 12},
+        {"first field wins", "Content-Length: 3\r\nContent-Length: 9\r\n", FRAME_BODY_LENGTH, 3},
+        {"after other fields", "Host: x\r\nAccept: */*\r\nContent-Length: 4\r\n", FRAME_BODY_LENGTH,
          4},
-        {"zero", "Content-Length: 0\r\n", REQ_BODY_NONE, 0},
-        {"negative", "Content-Length: -5\r\n", REQ_BODY_NONE, -5},
-        {"no digits", "Content-Length: ten\r\n", REQ_BODY_NONE, 0},
-        {"empty", "Content-Length:\r\n", REQ_BODY_NONE, 0},
-        {"huge", "Content-Length: " + many + "\r\n", REQ_BODY_LENGTH, LLONG_MAX},
-        {"huge negative", "Content-Length: -" + many + "\r\n", REQ_BODY_NONE, LLONG_MIN},
-        {"past 32 bits", "Content-Length: 3000000000\r\n", REQ_BODY_LENGTH, 3000000000LL},
-        {"largest", "Content-Length: 9223372036854775807\r\n", REQ_BODY_LENGTH, LLONG_MAX},
-        {"just past 64 bits", "Content-Length: 9223372036854775808\r\n", REQ_BODY_LENGTH,
+        {"zero", "Content-Length: 0\r\n", FRAME_BODY_NONE, 0},
+        {"negative", "Content-Length: -5\r\n", FRAME_BODY_NONE, -5},
+        {"no digits", "Content-Length: ten\r\n", FRAME_BODY_NONE, 0},
+        {"empty", "Content-Length:\r\n", FRAME_BODY_NONE, 0},
+        {"huge", "Content-Length: " + many + "\r\n", FRAME_BODY_LENGTH, LLONG_MAX},
+        {"huge negative", "Content-Length: -" + many + "\r\n", FRAME_BODY_NONE, LLONG_MIN},
+        {"past 32 bits", "Content-Length: 3000000000\r\n", FRAME_BODY_LENGTH, 3000000000LL},
+        {"largest", "Content-Length: 9223372036854775807\r\n", FRAME_BODY_LENGTH, LLONG_MAX},
+        {"just past 64 bits", "Content-Length: 9223372036854775808\r\n", FRAME_BODY_LENGTH,
          LLONG_MAX},
-        {"most negative", "Content-Length: -9223372036854775808\r\n", REQ_BODY_NONE, LLONG_MIN},
-        {"space before colon", "Content-Length : 5\r\n", REQ_BODY_NONE, 0},
-        {"inside another value", "X-Note: Content-Length: 5\r\n", REQ_BODY_NONE, 0},
-        {"longer name", "Content-Length-X: 5\r\n", REQ_BODY_NONE, 0},
-        {"folded line", "X: a\r\n Content-Length: 5\r\n", REQ_BODY_NONE, 0},
-        {"value does not run into the next line", "Content-Length:\r\n5: x\r\n", REQ_BODY_NONE, 0},
-        {"bare LF lines", "Host: x\nContent-Length: 6\r\n", REQ_BODY_LENGTH, 6},
-        {"empty bare-LF line before the end", "X-A: 1\n\nContent-Length: 5\r\n", REQ_BODY_LENGTH,
-         5},
-        {"chunked", "Transfer-Encoding: chunked\r\n", REQ_BODY_CHUNKED, 0},
-        {"chunked any case", "transfer-encoding: CHUNKED\r\n", REQ_BODY_CHUNKED, 0},
-        {"chunked last", "Transfer-Encoding: gzip, chunked\r\n", REQ_BODY_CHUNKED, 0},
-        {"chunked not last", "Transfer-Encoding: chunked, gzip\r\nContent-Length: 3\r\n",
-         REQ_BODY_LENGTH, 3},
-        {"other coding", "Transfer-Encoding: gzip\r\n", REQ_BODY_NONE, 0},
-        {"chunked beats length", "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n",
-         REQ_BODY_CHUNKED, 5},
-        {"later field lists later codings",
-         "Transfer-Encoding: chunked\r\nTransfer-Encoding: gzip\r\n", REQ_BODY_NONE, 0},
-        {"empty later field", "Transfer-Encoding: chunked\r\nTransfer-Encoding: ,\r\n",
-         REQ_BODY_CHUNKED, 0},
-        {"trailing comma and blanks", "Transfer-Encoding: gzip , chunked ,\r\n", REQ_BODY_CHUNKED,
+        {"most negative", "Content-Length: -9223372036854775808\r\n", FRAME_BODY_NONE, LLONG_MIN},
+        {"space before colon", "Content-Length : 5\r\n", FRAME_BODY_NONE, 0},
+        {"inside another value", "X-Note: Content-Length: 5\r\n", FRAME_BODY_NONE, 0},
+        {"longer name", "Content-Length-X: 5\r\n", FRAME_BODY_NONE, 0},
+        {"folded line", "X: a\r\n Content-Length: 5\r\n", FRAME_BODY_NONE, 0},
+        {"value does not run into the next line", "Content-Length:\r\n5: x\r\n", FRAME_BODY_NONE,
          0},
-        {"chunked with a tail", "Transfer-Encoding: chunkedx\r\n", REQ_BODY_NONE, 0},
+        {"bare LF lines", "Host: x\nContent-Length: 6\r\n", FRAME_BODY_LENGTH, 6},
+        {"empty bare-LF line before the end", "X-A: 1\n\nContent-Length: 5\r\n", FRAME_BODY_LENGTH,
+         5},
+        {"chunked", "Transfer-Encoding: chunked\r\n", FRAME_BODY_CHUNKED, 0},
+        {"chunked any case", "transfer-encoding: CHUNKED\r\n", FRAME_BODY_CHUNKED, 0},
+        {"chunked last", "Transfer-Encoding: gzip, chunked\r\n", FRAME_BODY_CHUNKED, 0},
+        {"chunked not last", "Transfer-Encoding: chunked, gzip\r\nContent-Length: 3\r\n",
+         FRAME_BODY_LENGTH, 3},
+        {"other coding", "Transfer-Encoding: gzip\r\n", FRAME_BODY_NONE, 0},
+        {"chunked beats length", "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n",
+         FRAME_BODY_CHUNKED, 5},
+        {"later field lists later codings",
+         "Transfer-Encoding: chunked\r\nTransfer-Encoding: gzip\r\n", FRAME_BODY_NONE, 0},
+        {"empty later field", "Transfer-Encoding: chunked\r\nTransfer-Encoding: ,\r\n",
+         FRAME_BODY_CHUNKED, 0},
+        {"trailing comma and blanks", "Transfer-Encoding: gzip , chunked ,\r\n", FRAME_BODY_CHUNKED,
+         0},
+        {"chunked with a tail", "Transfer-Encoding: chunkedx\r\n", FRAME_BODY_NONE, 0},
     };
     for (const FrameCase &c : cases) {
         SCOPED_TRACE(c.label);
         std::string head = "POST /Content-Length:%2099 HTTP/1.1\r\n" + c.fields + "\r\n";
-        req_t r;
-        req_init(&r);
+        frame_t r;
+        frame_init(&r);
         Exact e(head);
-        ASSERT_EQ(req_find_head(&r, e.p.get(), e.len), e.len);
-        EXPECT_EQ(req_frame(&r, e.p.get(), e.len), c.body);
+        ASSERT_EQ(frame_find_head(&r, e.p.get(), e.len), e.len);
+        EXPECT_EQ(frame_read_fields(&r, e.p.get(), e.len), c.body);
         EXPECT_EQ(r.body, c.body);
         EXPECT_EQ(r.content_len, c.content_len);
     }
 }
 
-TEST(ReqFrame, ExpectContinue) {
+TEST(FrameFields, ExpectContinue) {
     const struct {
         const char *request_line;
         const char *fields;
@@ -167,25 +168,25 @@ TEST(ReqFrame, ExpectContinue) {
     for (const auto &c : cases) {
         std::string head = std::string(c.request_line) + "\r\n" + c.fields + "\r\n";
         SCOPED_TRACE(head);
-        req_t r;
-        req_init(&r);
+        frame_t r;
+        frame_init(&r);
         Exact e(head);
-        req_frame(&r, e.p.get(), e.len);
+        frame_read_fields(&r, e.p.get(), e.len);
         EXPECT_EQ(r.expect_continue, c.expected);
     }
 }
 
 // Frames a request with the given fields and feeds it body, cut at the
-// given points. Returns the first non-zero result of req_feed, or 0.
+// given points. Returns the first non-zero result of frame_feed, or 0.
 int feed(const std::string &fields, const std::string &body, size_t step = 0) {
     std::string head = "POST / HTTP/1.1\r\n" + fields + "\r\n";
-    req_t r;
-    req_init(&r);
-    req_frame(&r, head.data(), int(head.size()));
+    frame_t r;
+    frame_init(&r);
+    frame_read_fields(&r, head.data(), int(head.size()));
     size_t n = step == 0 ? body.size() : step;
     for (size_t at = 0; at < body.size(); at += n) {
         Exact e(body.substr(at, n));
-        int state = req_feed(&r, e.p.get(), e.len);
+        int state = frame_feed(&r, e.p.get(), e.len);
         if (state != 0) {
             return state;
         }
@@ -193,7 +194,7 @@ int feed(const std::string &fields, const std::string &body, size_t step = 0) {
     return 0;
 }
 
-TEST(ReqFeed, LengthCountsDown) {
+TEST(FrameFeed, LengthCountsDown) {
     const std::string cl = "Content-Length: 10\r\n";
     EXPECT_EQ(feed(cl, "0123456789"), 1);
     EXPECT_EQ(feed(cl, "0123456789", 1), 1);
@@ -204,7 +205,7 @@ TEST(ReqFeed, LengthCountsDown) {
 
 const std::string te = "Transfer-Encoding: chunked\r\n";
 
-TEST(ReqFeed, ChunkedComplete) {
+TEST(FrameFeed, ChunkedComplete) {
     const std::string cases[] = {
         "0\r\n\r\n",
         "5\r\nhello\r\n0\r\n\r\n",
@@ -231,7 +232,7 @@ TEST(ReqFeed, ChunkedComplete) {
     }
 }
 
-TEST(ReqFeed, ChunkedMalformed) {
+TEST(FrameFeed, ChunkedMalformed) {
     const std::string cases[] = {
         "x\r\n",                           // not hex
         "\r\n",                            // no size at all

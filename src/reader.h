@@ -1,14 +1,15 @@
 // The request reader: receives one HTTP request from a connection and
 // echoes every byte of it to the console as it goes, then hands the
-// connection back to the accept loop, which replies.
-#ifndef QUORVEL_REQUEST_H
-#define QUORVEL_REQUEST_H
+// connection back to the accept loop, which replies. Where a request ends
+// it leaves to the framing, frame.h.
+#ifndef QUORVEL_READER_H
+#define QUORVEL_READER_H
 
 #include "buf.h"
 #include "out.h"
 #include "platform.h"
 
-// request_read's results.
+// reader_run's results.
 enum {
     READ_REPLY = 0,   // the request was read: the reply is due, the socket open
     READ_CLOSED = 1,  // no complete header block (the peer went, or it could not be held):
@@ -23,6 +24,6 @@ enum {
 // complete; everything received is shown all the same, and a peer that went
 // away after sending something gets its "socket close" line on a line of
 // its own.
-int request_read(SOCKET conn_fd, buf_t *bufx, out_t *out);
+int reader_run(SOCKET conn_fd, buf_t *bufx, out_t *out);
 
 #endif

@@ -1,4 +1,4 @@
-#include "req.h"
+#include "frame.h"
 
 #include <limits.h>
 #include <string.h>
@@ -21,13 +21,13 @@ enum {
     CH_BAD,
 };
 
-int req_init(req_t *pr) {
+int frame_init(frame_t *pr) {
     memset(pr, 0, sizeof *pr);
     pr->state = CH_SIZE_FIRST;
     return 0;
 }
 
-int req_find_head(req_t *pr, const char *data, int len) {
+int frame_find_head(frame_t *pr, const char *data, int len) {
     if (pr->head_len > 0) {
         return pr->head_len;
     }
@@ -166,7 +166,7 @@ static bool is_word(const char *s, const char *end, const char *word) {
     return same_word(s, static_cast<int>(end - s), word);
 }
 
-int req_frame(req_t *pr, const char *head, int head_len) {
+int frame_read_fields(frame_t *pr, const char *head, int head_len) {
     const char *end = head + head_len;
     const char *eol = static_cast<const char *>(memchr(head, '\n', static_cast<size_t>(head_len)));
     bool have_length = false;
@@ -207,12 +207,12 @@ int req_frame(req_t *pr, const char *head, int head_len) {
         pr->expect_continue = is_http11_or_later(head, line_end);
     }
     if (chunked) {
-        pr->body = REQ_BODY_CHUNKED;
+        pr->body = FRAME_BODY_CHUNKED;
     } else if (have_length && pr->content_len > 0) {
-        pr->body = REQ_BODY_LENGTH;
+        pr->body = FRAME_BODY_LENGTH;
         pr->remaining = pr->content_len;
     } else {
-        pr->body = REQ_BODY_NONE;
+        pr->body = FRAME_BODY_NONE;
     }
     return pr->body;
 }
@@ -226,7 +226,7 @@ static int hex_value(int c) {
 }
 
 // One step of the chunked decoder for a byte outside chunk data.
-static int chunk_step(req_t *pr, int c) {
+static int chunk_step(frame_t *pr, int c) {
     switch (pr->state) {
     case CH_SIZE_FIRST:
     case CH_SIZE: {
@@ -272,7 +272,7 @@ static int chunk_step(req_t *pr, int c) {
     }
 }
 
-static int chunked_feed(req_t *pr, const char *data, int len) {
+static int chunked_feed(frame_t *pr, const char *data, int len) {
     for (int i = 0; i < len && pr->state != CH_DONE && pr->state != CH_BAD;) {
         if (pr->state == CH_DATA) {
             // Chunk data is skipped in one step, however long.
@@ -289,12 +289,12 @@ static int chunked_feed(req_t *pr, const char *data, int len) {
     return pr->state == CH_DONE ? 1 : pr->state == CH_BAD ? -1 : 0;
 }
 
-int req_feed(req_t *pr, const char *data, int len) {
+int frame_feed(frame_t *pr, const char *data, int len) {
     switch (pr->body) {
-    case REQ_BODY_LENGTH:
+    case FRAME_BODY_LENGTH:
         pr->remaining -= len < pr->remaining ? len : pr->remaining;
         return pr->remaining == 0 ? 1 : 0;
-    case REQ_BODY_CHUNKED:
+    case FRAME_BODY_CHUNKED:
         return chunked_feed(pr, data, len);
     default:
         return 1;

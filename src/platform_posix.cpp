@@ -1,0 +1,101 @@
+// The POSIX side of platform.h.
+#include "platform.h"
+
+#include "stop.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+
+int sock_error(void) {
+    return errno;
+}
+
+void sock_perror(const char *what, int code) {
+    errno = code;
+    perror(what);
+}
+
+void stdout_binary(void) {}
+
+// Started with standard input, output or error closed, the first sockets
+// would take those numbers: the banner would go to the listening socket and
+// the echo of a request back to its client. /dev/null takes them first.
+void std_fds_open(void) {
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            (void)open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        }
+    }
+}
+
+// SO_NOSIGPIPE is the documented guarantee on macOS, whose recent headers
+// define MSG_NOSIGNAL too; set it wherever it exists.
+void sock_nosigpipe(SOCKET s) {
+#if defined(SO_NOSIGPIPE)
+    int on = 1;
+    (void)setsockopt(s, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+#else
+    (void)s;
+#endif
+}
+
+int sock_recv_nowait(SOCKET s, char *buf, int len) {
+    int n = static_cast<int>(recv(s, buf, static_cast<size_t>(len), MSG_DONTWAIT));
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return SOCK_WOULD_BLOCK;
+    }
+    return n;
+}
+
+int sock_error_is_resource(int code) {
+    return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
+}
+
+int sock_error_is_interrupt(int code) {
+    return code == EINTR;
+}
+
+// An IPv6 zone by its interface's name (eth0), or its number should the
+// interface have gone.
+void sock_zone_text(unsigned long scope, char *text, int size) {
+    char name[IF_NAMESIZE];
+    if (if_indextoname(static_cast<unsigned>(scope), name) != nullptr) {
+        snprintf(text, static_cast<size_t>(size), "%s", name);
+    } else {
+        snprintf(text, static_cast<size_t>(size), "%lu", scope);
+    }
+}
+
+// A parent may hand over a non-blocking pipe or terminal. A write that
+// would block then waits until the reader makes room; stdio would drop
+// the bytes instead. After a stop signal the wait is given up on once the
+// stop is overdue, as a stalled reader may never make room.
+int fd_write(int fd, const char *p, int len) {
+    while (len > 0) {
+        ssize_t n = write(fd, p, static_cast<size_t>(len));
+        if (n > 0) {
+            p += n;
+            len -= static_cast<int>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            if (stop_overdue()) {
+                return -1;
+            }
+            if (errno != EINTR) {
+                struct pollfd pfd = {fd, POLLOUT, 0};
+                (void)poll(&pfd, 1, -1);
+            }
+        } else {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int fd_is_terminal(int fd) {
+    return isatty(fd);
+}

@@ -1,0 +1,31 @@
+// Sockets, the same on every platform: addresses of either family, and
+// sending.
+#ifndef QUORVEL_SOCK_H
+#define QUORVEL_SOCK_H
+
+#include "platform.h"
+
+// A socket address of either family, as bind, accept and getsockname take it.
+typedef union sock_addr_t {
+    struct sockaddr sa;
+    struct sockaddr_in in;
+    struct sockaddr_in6 in6;
+    struct sockaddr_storage any;
+} sock_addr_t;
+
+// The port of a, in host order.
+unsigned short sock_addr_port(const sock_addr_t *a);
+
+// The address of a as text, into text (at least SOCK_ADDR_TEXT bytes): an
+// IPv4 address as a dotted quad, also one that reached an IPv6 socket (an
+// IPv4-mapped address); an IPv6 one compressed, in brackets, with its zone
+// after a % when it has one: [::1], [fe80::1%eth0].
+#define SOCK_ADDR_TEXT 80
+void sock_addr_text(const sock_addr_t *a, char *text);
+
+// Sends all len bytes. A send cut short by a signal that is no stop signal
+// goes on where it stopped; a peer that has gone, or a stop, ends it.
+// Returns 0, or -1.
+int sock_send_all(SOCKET s, const char *p, int len);
+
+#endif

@@ -1,0 +1,34 @@
+// Stopping: a stop request ends the listener through its usual exit, after
+// what it has received is written out. On POSIX the requests are the
+// signals SIGTERM, SIGINT and SIGHUP (stop_posix.cpp); on Windows, Ctrl-C,
+// Ctrl-Break, closing the console, logoff and shutdown (stop_win.cpp).
+// Whatever notices the request only notes it; the main thread, which owns
+// the console buffer, sees the note and does the writing.
+#ifndef QUORVEL_STOP_H
+#define QUORVEL_STOP_H
+
+#include "platform.h"
+
+// Starts listening for stop requests. Call once, at start. Returns 0.
+int stop_catch(void);
+
+// Non-zero once a stop request has come (on POSIX, the signal's number).
+int stop_signal(void);
+
+// A stop request came about a second ago or more: the last output is given
+// up on, as a stalled reader may never take it.
+int stop_overdue(void);
+
+// The exit status after a stop: what the platform's shells show for a
+// process the request ended.
+int stop_status(void);
+
+// Waits until s has something to take (a connection, bytes, a close) or a
+// stop request comes. Returns 0, or -1 for the stop. Where a stop interrupts
+// the blocking call itself, returns 0 at once.
+int stop_wait(SOCKET s);
+
+// Sleeps for ms milliseconds, or until a stop request comes.
+void stop_pause_ms(int ms);
+
+#endif
