@@ -58,12 +58,15 @@ static unsigned short port_parse(const char *s) {
 
 // The usage text of --help and -h.
 static const char usage[] =
-    "Usage: quorvel [-l PORT]\n"
-    "Shows exactly what HTTP clients send: listens on one TCP port of every\n"
-    "interface, prints each request it receives to standard output byte for\n"
-    "byte, and answers each with the same short 200 reply.\n"
+    "Usage: quorvel [-l PORT] [-b ADDRESS]\n"
+    "Shows exactly what HTTP clients send: listens on one TCP port, prints\n"
+    "each request it receives to standard output byte for byte, and answers\n"
+    "each with the same short 200 reply.\n"
     "\n"
     "  -l PORT      listen on PORT instead of 10082 (0: any free port)\n"
+    "  -b ADDRESS   listen on that one local address, such as 127.0.0.1 or ::1,\n"
+    "               instead of every interface; on a shared network, loopback\n"
+    "               (-b 127.0.0.1) keeps everyone else out\n"
     "  -h, --help   show this text and exit\n"
     "  --version    show the version and exit\n"
     "\n"
@@ -86,28 +89,42 @@ static int answer_query(int argc, char **argv, out_t *out) {
     return out_flush_report(out) == 0 ? 0 : 1;
 }
 
-// Opens the listening socket: one for every IPv6 and IPv4 interface where
-// the system can make a dual-stack socket, otherwise (no IPv6 in the kernel,
-// or IPv6 sockets that are always IPv6 only) an IPv4 one, silently. *family
-// says which. Returns INVALID_SOCKET when not even the IPv4 one can be made.
-static SOCKET listen_socket(int *family) {
-    SOCKET s = socket(AF_INET6, SOCK_STREAM, 0);
+// Opens the listening socket for *addr. The IPv6 any address, ::, the
+// default, takes every IPv6 and IPv4 interface where the system can make a
+// dual-stack socket; otherwise (no IPv6 in the kernel, or IPv6 sockets that
+// are always IPv6 only) *addr becomes the IPv4 any address, silently.
+// Another IPv6 address takes IPv4-mapped peers too where the system allows
+// it. Returns INVALID_SOCKET when no socket can be made.
+static SOCKET listen_socket(sock_addr_t *addr) {
+    bool any6 = sock_addr_is_any6(addr);
+    SOCKET s = socket(addr->sa.sa_family, SOCK_STREAM, 0);
+    if (addr->sa.sa_family == AF_INET && s != INVALID_SOCKET) {
+        return s;
+    }
     if (s != INVALID_SOCKET) {
         int off = 0;
         if (setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<char *>(&off), sizeof off) ==
-            0) {
-            *family = AF_INET6;
+                0 ||
+            !any6) {
             return s;
         }
         closesocket(s);
     }
-    *family = AF_INET;
+    if (!any6) {
+        return INVALID_SOCKET;
+    }
+    memset(addr, 0, sizeof *addr);
+    addr->in.sin_family = AF_INET;
+    addr->in.sin_addr.s_addr = htonl(INADDR_ANY);
     return socket(AF_INET, SOCK_STREAM, 0);
 }
 
-// Reports a failed start-up step; main then returns 1.
+// Reports a failed start-up step (what failed, and the error number; none
+// when the report is already out); main then returns 1.
 static int startup_failed(buf_t *bufx, const char *what, int code) {
-    sock_perror(what, code);
+    if (what != nullptr) {
+        sock_perror(what, code);
+    }
     buf_destroy(bufx);
     return 1;
 }
@@ -123,7 +140,6 @@ int main(int argc, char **argv) {
     SOCKET conn_fd = INVALID_SOCKET;
     sock_addr_t addr;
     sock_len_t addr_size = sizeof addr;
-    int family = AF_INET;
     char peer[SOCK_ADDR_TEXT];
     unsigned short listen_port = DEFAULT_PORT;
     int option_val = 1;
@@ -147,23 +163,34 @@ int main(int argc, char **argv) {
     if (p != nullptr) {
         listen_port = port_parse(p);
     }
+    // -b: the one local address to listen on; without it, ::, every
+    // interface. Looked up as -l is; a bad value stops everything.
+    p = arg_get_value(&arg, "-b");
+    if (p == nullptr && arg_is_exists(&arg, "-b")) {
+        fputs("-b: expected a numeric IPv4 or IPv6 address after it, such as 127.0.0.1 or ::1\n",
+              stderr);
+        return startup_failed(&bufx, nullptr, 0);
+    }
+    if (p == nullptr) {
+        (void)sock_addr_parse(&addr, "::");
+    } else if (sock_addr_parse(&addr, p) != 0) {
+        fprintf(stderr,
+                "-b %s: expected a numeric IPv4 or IPv6 address, such as 127.0.0.1 or ::1\n", p);
+        return startup_failed(&bufx, nullptr, 0);
+    }
 
     int rc = WSAStartup(MAKEWORD(2, 0), &wsaData);
     if (rc != 0) {
         return startup_failed(&bufx, "WSAStartup() error", rc);
     }
-    listen_fd = listen_socket(&family);
+    listen_fd = listen_socket(&addr);
     if (listen_fd == INVALID_SOCKET) {
         return startup_failed(&bufx, "socket() error", sock_error());
     }
-    memset(&addr, 0, sizeof addr);
+    int family = addr.sa.sa_family;
     if (family == AF_INET6) {
-        addr.in6.sin6_family = AF_INET6;
-        addr.in6.sin6_addr = in6addr_any;
         addr.in6.sin6_port = htons(listen_port);
     } else {
-        addr.in.sin_family = AF_INET;
-        addr.in.sin_addr.s_addr = htonl(INADDR_ANY);
         addr.in.sin_port = htons(listen_port);
     }
     if (setsockopt(listen_fd, SOL_SOCKET, REUSE_OPTION, reinterpret_cast<char *>(&option_val),

@@ -49,6 +49,10 @@ void sock_nosigpipe(SOCKET s);
 // An IPv6 zone's name, as the announcement shows it, into text (size bytes).
 void sock_zone_text(unsigned long scope, char *text, int size);
 
+// The number of the interface an IPv6 zone names (eth0), where the system
+// names them; 0 when none has that name.
+unsigned long sock_zone_index(const char *name);
+
 // Descriptors 0-2 open before any socket is made.
 void std_fds_open(void);
 

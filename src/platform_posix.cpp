@@ -68,6 +68,10 @@ void sock_zone_text(unsigned long scope, char *text, int size) {
     }
 }
 
+unsigned long sock_zone_index(const char *name) {
+    return if_nametoindex(name);
+}
+
 // A parent may hand over a non-blocking pipe or terminal. A write that
 // would block then waits until the reader makes room; stdio would drop
 // the bytes instead. After a stop signal the wait is given up on once the

@@ -12,8 +12,9 @@ typedef int SOCKET;
 #define INVALID_SOCKET (-1)
 typedef socklen_t sock_len_t;
 
-// Where --help sends the reader.
-#define MANUAL_HINT "man quorvel"
+// Where --help sends the reader: the installed page, or the one a build
+// folder holds.
+#define MANUAL_HINT "man quorvel (in a source folder: man -l build/quorvel.1)"
 
 typedef struct WSAData {
     int unused;

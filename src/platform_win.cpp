@@ -104,6 +104,12 @@ void sock_zone_text(unsigned long scope, char *text, int size) {
     snprintf(text, (size_t)size, "%lu", scope);
 }
 
+// Windows names an IPv6 zone by its number only.
+unsigned long sock_zone_index(const char *name) {
+    (void)name;
+    return 0;
+}
+
 int fd_write(int fd, const char *p, int len) {
     while (len > 0) {
         int n = _write(fd, p, (unsigned)len);

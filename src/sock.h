@@ -23,6 +23,16 @@ unsigned short sock_addr_port(const sock_addr_t *a);
 #define SOCK_ADDR_TEXT 80
 void sock_addr_text(const sock_addr_t *a, char *text);
 
+// Reads text as a numeric address into *a, port 0: an IPv4 address as a
+// dotted quad (127.0.0.1), or an IPv6 address (::1), which may end in a
+// %zone, an interface's number or, where the system names them, its name
+// (fe80::1%eth0). Names of hosts are not looked up. Returns 0, or -1 when
+// text is no such address.
+int sock_addr_parse(sock_addr_t *a, const char *text);
+
+// Whether a is the IPv6 any address, ::, with no zone.
+int sock_addr_is_any6(const sock_addr_t *a);
+
 // Sends all len bytes. A send cut short by a signal that is no stop signal
 // goes on where it stopped; a peer that has gone, or a stop, ends it.
 // Returns 0, or -1.

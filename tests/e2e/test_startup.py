@@ -73,7 +73,8 @@ class Queries(unittest.TestCase):
         # Anywhere on the command line; the answer on standard output, status
         # 0, and nothing started: the port named, held here, is not tried.
         version = os.environ.get("QUORVEL_VERSION", "")
-        usage = lambda out: out.startswith(b"Usage: quorvel [-l PORT]\n") and b"10082" in out
+        usage = lambda out: out.startswith(b"Usage: quorvel [-l PORT] [-b ADDRESS]\n") and \
+            b"10082" in out
         for args, answered in ((["--help"], usage), (["-h"], usage), (["-l", "PORT", "-h"], usage),
                                (["--version"], lambda out: out == b"quorvel %s\n" % version.encode()),
                                (["--version", "-l", "PORT"], lambda out: out.startswith(b"quorvel "))):
@@ -120,6 +121,33 @@ class StartupFailure(unittest.TestCase):
             err = bytes(s.err.data).replace(b"\r\n", b"\n")
             self.assertEqual(err, b"bind() error: Address already in use\n")
             self.assertEqual(bytes(s.out.data), b"")
+
+
+class AddressOption(unittest.TestCase):
+    def test_one_local_address(self):
+        require(ipv6_loopback(), "no IPv6 loopback (::1) here")
+        for address, served, refused in (("127.0.0.1", "127.0.0.1", "::1"),
+                                         ("::1", "::1", "127.0.0.1")):
+            with self.subTest(address), Server("-b", address, "-l", "0") as s:
+                self.assertEqual(bytes(s.out.data[:s.mark]), startup_output(s.port))
+                with Client(s.port, served) as c:
+                    c.send(b"GET / HTTP/1.1\r\n\r\n")
+                    self.assertEqual(c.reply(), REPLY)
+                with self.assertRaises(ConnectionRefusedError):
+                    Client(s.port, refused)
+
+    def test_bad_values(self):
+        expected = b"a numeric IPv4 or IPv6 address"
+        for args, shown in ((["-b", "abc"], b"-b abc: expected " + expected),
+                            (["-b", "1.2.3"], b"-b 1.2.3: expected " + expected),
+                            (["-b", "::g"], b"-b ::g: expected " + expected),
+                            (["-l", "0", "-b"], b"-b: expected " + expected + b" after it")):
+            with self.subTest(args=args):
+                done = subprocess.run(LAUNCHER + [BIN] + args, capture_output=True,
+                                      stdin=subprocess.DEVNULL, timeout=TIMEOUT)
+                self.assertEqual((done.returncode, done.stdout), (1, b""))
+                self.assertEqual(done.stderr.replace(b"\r\n", b"\n"),
+                                 shown + b", such as 127.0.0.1 or ::1\n")
 
 
 class AcceptLoop(unittest.TestCase):

@@ -40,4 +40,44 @@ TEST(SockAddr, Text) {
     }
 }
 
+// -b's value: numeric addresses only, an IPv6 zone by name or number.
+TEST(SockAddr, Parse) {
+    const unsigned lo = if_nametoindex("lo");
+    const std::string by_number = "fe80::1%" + std::to_string(lo);
+    const struct {
+        std::string text;
+        int family; // 0: refused
+        std::string shown;
+    } cases[] = {
+        {"127.0.0.1", AF_INET, "127.0.0.1"},
+        {"0.0.0.0", AF_INET, "0.0.0.0"},
+        {"::1", AF_INET6, "[::1]"},
+        {"::", AF_INET6, "[::]"},
+        {"fe80::1%lo", AF_INET6, "[fe80::1%lo]"},
+        {by_number, AF_INET6, "[fe80::1%lo]"},
+        {"fe80::1%0", 0, ""},
+        {"fe80::1%4294967296", 0, ""},
+        {"fe80::1%", 0, ""},
+        {"fe80::1%no-such-interface", 0, ""},
+        {"1.2.3", 0, ""},
+        {"localhost", 0, ""},
+        {"[::1]", 0, ""},
+        {"127.0.0.1%lo", 0, ""},
+        {"", 0, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        sock_addr_t a;
+        ASSERT_EQ(sock_addr_parse(&a, c.text.c_str()), c.family != 0 ? 0 : -1);
+        if (c.family != 0) {
+            char text[SOCK_ADDR_TEXT];
+            sock_addr_text(&a, text);
+            EXPECT_EQ(a.sa.sa_family, c.family);
+            EXPECT_EQ(text, c.shown);
+            EXPECT_EQ(sock_addr_port(&a), 0);
+            EXPECT_EQ(sock_addr_is_any6(&a), c.text == "::");
+        }
+    }
+}
+
 } // namespace
