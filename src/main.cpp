@@ -72,14 +72,16 @@ static const char usage[] =
     "\n"
     "The manual: " MANUAL_HINT "\n";
 
-// --help, -h and --version, anywhere among the arguments (argument 0, the
+// --help, -h (and HELP_ALIAS) and --version, anywhere among the arguments (argument 0, the
 // name the program was started by, is not one): the text asked for goes to
 // standard output, and nothing is started. Returns the exit status, or -1
 // when none of them was given.
 static int answer_query(int argc, char **argv, out_t *out) {
     arg_t words;
     arg_init(&words, argc > 0 ? argc - 1 : 0, argc > 0 ? argv + 1 : argv);
-    if (arg_is_exists(&words, "--help") || arg_is_exists(&words, "-h")) {
+    const char *alias = HELP_ALIAS;
+    if (arg_is_exists(&words, "--help") || arg_is_exists(&words, "-h") ||
+        (alias != nullptr && arg_is_exists(&words, alias))) {
         out_write(out, usage, static_cast<int>(sizeof usage - 1));
     } else if (arg_is_exists(&words, "--version")) {
         out_printf(out, "quorvel %s\n", QUORVEL_VERSION);
@@ -125,6 +127,7 @@ static int startup_failed(buf_t *bufx, const char *what, int code) {
     if (what != nullptr) {
         sock_perror(what, code);
     }
+    console_keep_open();
     buf_destroy(bufx);
     return 1;
 }
@@ -219,6 +222,9 @@ int main(int argc, char **argv) {
     out_flush_report(&out);
 
     while (stop_signal() == 0) {
+        if (stop_wait(listen_fd) != 0) {
+            break;
+        }
         addr_size = sizeof addr;
         conn_fd = accept(listen_fd, &addr.sa, &addr_size);
         if (conn_fd == INVALID_SOCKET && stop_signal() != 0) {

@@ -23,7 +23,7 @@ int out_init(out_t *po, int fd, int terminal) {
 
 // Writes [p, p + len) to the descriptor, keeping the first failure.
 static int put(out_t *po, const char *p, int len) {
-    if (fd_write(po->fd, p, len) != 0) {
+    if ((po->terminal ? term_write(po->fd, p, len) : fd_write(po->fd, p, len)) != 0) {
         po->error = errno != 0 ? errno : EIO;
         return -1;
     }

@@ -14,6 +14,7 @@
 //   SEND_FLAGS                flags for send(): no SIGPIPE where that is per call
 //   REUSE_OPTION              the socket option set before bind
 //   MANUAL_HINT               where --help sends the reader for the manual
+//   HELP_ALIAS                another word for --help (/? on Windows), or null
 // and the functions declared below. On top of them, for both: sock.h.
 #ifndef QUORVEL_PLATFORM_H
 #define QUORVEL_PLATFORM_H
@@ -64,5 +65,16 @@ int fd_write(int fd, const char *p, int len);
 
 // Whether fd is a terminal (on Windows: a console).
 int fd_is_terminal(int fd);
+
+// Writes len bytes of text to fd, a terminal, as fd_write does. A POSIX
+// terminal decodes the bytes itself; on a Windows console, whatever its code
+// page, UTF-8 shows as its characters (a character split between two calls
+// included) and what is not UTF-8 as U+FFFD.
+int term_write(int fd, const char *p, int len);
+
+// After a failed start, in a console window of the program's own (as a
+// double-click opens one), waits for a key before the window closes, so
+// that the message can be read. Elsewhere returns at once.
+void console_keep_open(void);
 
 #endif

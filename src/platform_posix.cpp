@@ -103,3 +103,9 @@ int fd_write(int fd, const char *p, int len) {
 int fd_is_terminal(int fd) {
     return isatty(fd);
 }
+
+int term_write(int fd, const char *p, int len) {
+    return fd_write(fd, p, len);
+}
+
+void console_keep_open(void) {}

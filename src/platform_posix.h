@@ -16,6 +16,9 @@ typedef socklen_t sock_len_t;
 // folder holds.
 #define MANUAL_HINT "man quorvel (in a source folder: man -l build/quorvel.1)"
 
+// --help has no other name here.
+#define HELP_ALIAS nullptr
+
 typedef struct WSAData {
     int unused;
 } WSADATA;

@@ -1,6 +1,9 @@
 // The Windows side of platform.h.
 #include "platform.h"
 
+#include "stop.h"
+#include "utf8.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <io.h>
@@ -110,11 +113,13 @@ unsigned long sock_zone_index(const char *name) {
     return 0;
 }
 
+// After a stop, a write that has gone on for a second is given up on (one
+// that blocks outright is cut short by the stop handler, see stop_win.cpp).
 int fd_write(int fd, const char *p, int len) {
     while (len > 0) {
         int n = _write(fd, p, (unsigned)len);
-        if (n <= 0) {
-            if (n == 0) {
+        if (n <= 0 || stop_overdue()) {
+            if (n >= 0) {
                 errno = EIO;
             }
             return -1;
@@ -129,4 +134,60 @@ int fd_write(int fd, const char *p, int len) {
 int fd_is_terminal(int fd) {
     DWORD mode;
     return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &mode) != 0;
+}
+
+// A console shows characters, not bytes: bytes written to it are read in
+// its code page (437, 850, 936, ...), which would show UTF-8 as garbage.
+// What a client sent is decoded here and written as UTF-16, whatever the
+// code page, which is left as it is (a killed process could not restore
+// it). The console is the one standard output, so one decoder serves.
+#define TERM_CHUNK 4096
+static utf8_t term_text;
+static int term_started = 0;
+
+int term_write(int fd, const char *p, int len) {
+    HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    char16_t wide[TERM_CHUNK + 1];
+    if (!term_started) {
+        utf8_init(&term_text);
+        term_started = 1;
+    }
+    while (len > 0) {
+        int take = len < TERM_CHUNK ? len : TERM_CHUNK;
+        int units = utf8_decode(&term_text, p, take, wide);
+        for (int at = 0; at < units;) {
+            DWORD done = 0;
+            if (!WriteConsoleW(console, reinterpret_cast<const wchar_t *>(wide + at),
+                               static_cast<DWORD>(units - at), &done, nullptr) ||
+                done == 0 || stop_overdue()) {
+                errno = EIO;
+                return -1;
+            }
+            at += static_cast<int>(done);
+        }
+        p += take;
+        len -= take;
+    }
+    return 0;
+}
+
+// Alone in its console (the console's process list holds only this
+// process) with standard input that console: a window that closes when the
+// program ends. Scripts, services and redirected input never wait here.
+void console_keep_open(void) {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD processes[2];
+    DWORD mode;
+    if (GetConsoleProcessList(processes, 2) != 1 || !GetConsoleMode(in, &mode)) {
+        return;
+    }
+    fputs("Press any key to close this window.\n", stderr);
+    (void)FlushConsoleInputBuffer(in);
+    INPUT_RECORD record;
+    DWORD got;
+    while (ReadConsoleInputW(in, &record, 1, &got) && got == 1) {
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) {
+            break;
+        }
+    }
 }

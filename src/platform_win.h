@@ -13,6 +13,9 @@ typedef int sock_len_t;
 // Where --help sends the reader: the zip holds the manual as text.
 #define MANUAL_HINT "quorvel.txt, beside quorvel.exe"
 
+// Windows programs answer /? with their usage.
+#define HELP_ALIAS "/?"
+
 // send() never raises a signal on Windows.
 #define SEND_FLAGS 0
 

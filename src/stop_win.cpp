@@ -1,29 +1,88 @@
 #include "stop.h"
 
-// Ctrl-C, Ctrl-Break and closing the console end the process at once, as
-// Windows does by default. A handler would run on a thread of its own, and
-// no second thread may touch the console buffer while the main one does.
+// Ctrl-C, Ctrl-Break, closing the console window, logoff and shutdown come
+// as console control events, each on a thread the system starts for the
+// handler. The handler only notes the event and sets stop_event; the main
+// thread, which owns the console buffer, sees the note where it looks, and
+// is woken from its wait for a socket by the event (stop_wait). The handler
+// then waits while the main thread writes out what it holds and exits.
+// Should that take longer than about a second (an output nobody reads, a
+// console window paused by a selection), the handler ends the process
+// itself. After close, logoff and shutdown the system ends the process once
+// the handler returns, and its deadline (5 s for close) is well after ours.
+
+// How long the main thread may take to write out what it holds.
+#define GRACE_MS 1000
+// And how much longer the handler waits before it ends the process itself.
+#define LAST_MS 200
+
+static volatile LONG stop_event_type = 0; // the event's number + 1; 0 until one comes
+static volatile LONG64 stop_time = 0;     // GetTickCount64() when it came
+static HANDLE stop_event = nullptr;       // set by the handler; manual reset
+static WSAEVENT sock_event = WSA_INVALID_EVENT;
+
+static BOOL WINAPI on_control(DWORD type) {
+    if (InterlockedCompareExchange(&stop_event_type, static_cast<LONG>(type) + 1, 0) == 0) {
+        InterlockedExchange64(&stop_time, static_cast<LONG64>(GetTickCount64()));
+        SetEvent(stop_event);
+    }
+    Sleep(GRACE_MS + LAST_MS);
+    ExitProcess(static_cast<UINT>(CONTROL_C_EXIT));
+    return TRUE;
+}
+
 int stop_catch(void) {
+    stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    sock_event = WSACreateEvent();
+    // Without an event to wake the main thread, Windows' own handling stays:
+    // the process ends at once.
+    if (stop_event != nullptr && sock_event != WSA_INVALID_EVENT) {
+        (void)SetConsoleCtrlHandler(on_control, TRUE);
+    }
     return 0;
 }
 
 int stop_signal(void) {
-    return 0;
+    return static_cast<int>(stop_event_type);
 }
 
 int stop_overdue(void) {
-    return 0;
+    return stop_event_type != 0 && GetTickCount64() - static_cast<ULONGLONG>(stop_time) >= GRACE_MS;
 }
 
+// CONTROL_C_EXIT, 0xC000013A: the status Windows gives a process that Ctrl-C
+// ends.
 int stop_status(void) {
-    return 0;
+    return static_cast<int>(CONTROL_C_EXIT);
 }
 
+// A blocking Winsock call cannot be interrupted from another thread, so the
+// main thread waits for the socket and the stop event together, then makes
+// the call, which no longer blocks. The stop event stays set once set: a
+// stop that comes between the last look and the wait is seen all the same.
+// WSAEventSelect records an event that has already happened (a connection
+// waiting, bytes, a close) as soon as it is called.
 int stop_wait(SOCKET s) {
-    (void)s;
-    return 0;
+    if (stop_signal() != 0) {
+        return -1;
+    }
+    if (sock_event == WSA_INVALID_EVENT ||
+        WSAEventSelect(s, sock_event, FD_ACCEPT | FD_READ | FD_CLOSE) != 0) {
+        return 0; // the call waits by itself, as Windows' handling of Ctrl-C stands
+    }
+    HANDLE both[2] = {stop_event, sock_event};
+    DWORD woken = WaitForMultipleObjects(2, both, FALSE, INFINITE);
+    // WSAEventSelect made the socket non-blocking: undo both.
+    (void)WSAEventSelect(s, nullptr, 0);
+    u_long blocking = 0;
+    (void)ioctlsocket(s, FIONBIO, &blocking);
+    (void)WSAResetEvent(sock_event);
+    return woken == WAIT_OBJECT_0 ? -1 : 0;
 }
 
 void stop_pause_ms(int ms) {
-    Sleep(static_cast<DWORD>(ms));
+    if (stop_event == nullptr ||
+        WaitForSingleObject(stop_event, static_cast<DWORD>(ms)) == WAIT_FAILED) {
+        Sleep(static_cast<DWORD>(ms));
+    }
 }
