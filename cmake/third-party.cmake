@@ -93,6 +93,9 @@ if(NOT WIN32)
 ======== GNU Lesser General Public License, version 2.1
 ${quorvel_lgpl_text}")
 endif()
+if(WIN32)
+  string(REPLACE "\n" "\r\n" quorvel_notice "${quorvel_notice}") # as Windows' text files are
+endif()
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY "${quorvel_notice}")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${quorvel_copyright})
 if(WIN32)
