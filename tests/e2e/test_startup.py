@@ -6,8 +6,8 @@ import socket
 import subprocess
 import unittest
 
-from harness import (BIN, LAUNCHER, REPLY, TIMEOUT, Client, Server, announcement, exchange,
-                     free_port, port_is_free, require, startup_output)
+from harness import (BIN, LAUNCHER, REPLY, TIMEOUT, WINE, Client, Server, announcement,
+                     exchange, free_port, port_is_free, require, startup_output)
 
 DEFAULT_PORT = 10082
 
@@ -77,7 +77,8 @@ class Queries(unittest.TestCase):
             b"10082" in out
         for args, answered in ((["--help"], usage), (["-h"], usage), (["-l", "PORT", "-h"], usage),
                                (["--version"], lambda out: out == b"quorvel %s\n" % version.encode()),
-                               (["--version", "-l", "PORT"], lambda out: out.startswith(b"quorvel "))):
+                               (["--version", "-l", "PORT"], lambda out: out.startswith(b"quorvel ")),
+                               *([(["-l", "PORT", "/?"], usage)] if WINE else [])):
             with self.subTest(args=args), socket.socket() as holder:
                 holder.bind(("0.0.0.0", 0))
                 holder.listen(1)
