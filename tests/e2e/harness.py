@@ -8,6 +8,7 @@ Windows one. QUORVEL_LAUNCHER is an optional command to run it under (wine),
 and QUORVEL_TIMEOUT_SCALE stretches every deadline for slow launchers.
 """
 
+import contextlib
 import os
 import pty
 import re
@@ -312,3 +313,21 @@ def exchange(test, server, *parts, pause=0.0, echoed=None):
         c.send(*parts, pause=pause)
         test.assertEqual(c.reply(), REPLY)
         server.expect_block(test, c.port, b"".join(parts) if echoed is None else echoed)
+
+
+@contextlib.contextmanager
+def wine_kept_up():
+    """Keeps Wine up from run to run, started with no pipe of a Server's: the
+    processes Wine starts with it hold on to its output, and would keep a
+    Server's streams open for seconds after the program has gone."""
+    if not WINE:
+        yield
+        return
+    keeper = subprocess.Popen(LAUNCHER + ["cmd", "/k", "echo up"], stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        Stream(keeper.stdout).wait(lambda d: b"up\r\n" in d, TIMEOUT, "Wine")
+        yield
+    finally:
+        keeper.stdin.close()  # cmd ends at the end of its input
+        keeper.wait(TIMEOUT)

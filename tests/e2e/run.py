@@ -5,7 +5,12 @@ a build the tests cannot hold for); 1 on a failure; 0 otherwise."""
 import sys
 import unittest
 
-result = unittest.main(module=sys.argv[1], argv=[sys.argv[0], "-v"], exit=False).result
+from harness import wine_kept_up
+
+# Under Wine, one Wine for the whole module: starting it afresh for each
+# program costs seconds.
+with wine_kept_up():
+    result = unittest.main(module=sys.argv[1], argv=[sys.argv[0], "-v"], exit=False).result
 if not result.wasSuccessful():
     sys.exit(1)
 # Skipped subtests leave their test counted as run; a class skipped whole

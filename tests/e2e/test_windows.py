@@ -2,7 +2,6 @@
 a console whatever its code page, and a start-up failure in a console of
 its own. Skipped unless the program runs under Wine."""
 
-import contextlib
 import os
 import re
 import shlex
@@ -15,8 +14,8 @@ import threading
 import time
 import unittest
 
-from harness import (BIN, LAUNCHER, TIMEOUT, WINE, Client, Server, Stream, announcement,
-                     free_port, require)
+from harness import (BIN, LAUNCHER, TIMEOUT, WINE, Client, Server, announcement, free_port,
+                     require)
 
 CONTROL_C_EXIT = -1073741510  # STATUS_CONTROL_C_EXIT, 0xC000013A, as cmd shows it
 PROMPT = "Press any key to close this window."
@@ -69,7 +68,7 @@ class CtrlC(unittest.TestCase):
         windows_only()
         lib = os.environ.get("QUORVEL_RECV_COUNT_LIB")
         require(lib, "recv_count is built by the native build only")
-        with tempfile.TemporaryDirectory(prefix="quorvel-ctrl-c-") as tmp, wine_kept_up():
+        with tempfile.TemporaryDirectory(prefix="quorvel-ctrl-c-") as tmp:
             bat = os.path.join(tmp, "run.bat")
             with open(bat, "w") as f:
                 f.write("@%*\r\n@echo status %ERRORLEVEL% 1>&2\r\n")
@@ -108,21 +107,6 @@ class CtrlC(unittest.TestCase):
         self.assertTrue(body == (CHUNK * (len(body) // len(CHUNK) + 1))[:len(body)],
                         "the body shown is not what was sent")
         return status, received(counted)[1] - len(HEAD) - len(body)
-
-
-@contextlib.contextmanager
-def wine_kept_up():
-    """Keeps Wine up from run to run, started with no pipe of a Server's: the
-    processes Wine starts with it hold on to its output, and would keep a
-    Server's streams open for seconds after the program has gone."""
-    keeper = subprocess.Popen(LAUNCHER + ["cmd", "/k", "echo up"], stdin=subprocess.PIPE,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    try:
-        Stream(keeper.stdout).wait(lambda d: b"up\r\n" in d, TIMEOUT, "Wine")
-        yield
-    finally:
-        keeper.stdin.close()  # cmd ends at the end of its input
-        keeper.wait(TIMEOUT)
 
 
 def streaming(path):
