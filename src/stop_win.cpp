@@ -8,8 +8,9 @@
 // then waits while the main thread writes out what it holds and exits.
 // Should that take longer than about a second (an output nobody reads, a
 // console window paused by a selection), the handler ends the process
-// itself. After close, logoff and shutdown the system ends the process once
-// the handler returns, and its deadline (5 s for close) is well after ours.
+// itself: it never returns, which after close, logoff and shutdown would
+// let the system end the process at once. The system's own deadline for
+// those (5 s for close) is well after ours.
 
 // How long the main thread may take to write out what it holds.
 #define GRACE_MS 1000
@@ -17,18 +18,22 @@
 #define LAST_MS 200
 
 static volatile LONG stop_event_type = 0; // the event's number + 1; 0 until one comes
-static volatile LONG64 stop_time = 0;     // GetTickCount64() when it came
+static volatile LONG64 stop_time = 0;     // GetTickCount64() when it came; 0 until then
 static HANDLE stop_event = nullptr;       // set by the handler; manual reset
 static WSAEVENT sock_event = WSA_INVALID_EVENT;
 
+// The time is noted before the event, so that whoever sees the event finds
+// the time. Ending the process, the handler does not run the exit code of
+// the C runtime and the DLLs: the main thread may be inside them, holding
+// their locks.
 static BOOL WINAPI on_control(DWORD type) {
+    (void)InterlockedCompareExchange64(&stop_time, static_cast<LONG64>(GetTickCount64()), 0);
     if (InterlockedCompareExchange(&stop_event_type, static_cast<LONG>(type) + 1, 0) == 0) {
-        InterlockedExchange64(&stop_time, static_cast<LONG64>(GetTickCount64()));
         SetEvent(stop_event);
     }
     Sleep(GRACE_MS + LAST_MS);
-    ExitProcess(static_cast<UINT>(CONTROL_C_EXIT));
-    return TRUE;
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(CONTROL_C_EXIT));
+    return TRUE; // not reached
 }
 
 int stop_catch(void) {
@@ -47,7 +52,8 @@ int stop_signal(void) {
 }
 
 int stop_overdue(void) {
-    return stop_event_type != 0 && GetTickCount64() - static_cast<ULONGLONG>(stop_time) >= GRACE_MS;
+    LONG64 since = InterlockedCompareExchange64(&stop_time, 0, 0); // a whole read, also on x86
+    return since != 0 && GetTickCount64() - static_cast<ULONGLONG>(since) >= GRACE_MS;
 }
 
 // CONTROL_C_EXIT, 0xC000013A: the status Windows gives a process that Ctrl-C
