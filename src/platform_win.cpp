@@ -172,22 +172,30 @@ int term_write(int fd, const char *p, int len) {
 }
 
 // Alone in its console (the console's process list holds only this
-// process) with standard input that console: a window that closes when the
-// program ends. Scripts, services and redirected input never wait here.
+// process), with standard input and error that console: a window that
+// closes when the program ends. Scripts and redirected input never wait
+// here. A console nobody sees (a scheduled task's, a service's) would wait
+// for ever: the wait ends after a minute.
+#define KEEP_OPEN_MS 60000
+
 void console_keep_open(void) {
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     DWORD processes[2];
     DWORD mode;
-    if (GetConsoleProcessList(processes, 2) != 1 || !GetConsoleMode(in, &mode)) {
+    if (GetConsoleProcessList(processes, 2) != 1 || !GetConsoleMode(in, &mode) ||
+        !GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) {
         return;
     }
     fputs("Press any key to close this window.\n", stderr);
     (void)FlushConsoleInputBuffer(in);
-    INPUT_RECORD record;
-    DWORD got;
-    while (ReadConsoleInputW(in, &record, 1, &got) && got == 1) {
-        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) {
-            break;
+    ULONGLONG until = GetTickCount64() + KEEP_OPEN_MS;
+    for (ULONGLONG now = GetTickCount64(); now < until; now = GetTickCount64()) {
+        INPUT_RECORD record;
+        DWORD got;
+        if (WaitForSingleObject(in, static_cast<DWORD>(until - now)) != WAIT_OBJECT_0 ||
+            !ReadConsoleInputW(in, &record, 1, &got) || got != 1 ||
+            (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown)) {
+            return;
         }
     }
 }
