@@ -1,6 +1,8 @@
 // quorvel: listens on one TCP port, echoes each HTTP request it receives to
 // standard output, byte for byte, and answers every one with the same short
-// 200 reply. One connection at a time, one thread, blocking calls.
+// 200 reply. One connection at a time, blocking calls, one thread doing all
+// the work (on Windows the system adds one for console events: see
+// stop_win.cpp).
 #include "arg.h"
 #include "buf.h"
 #include "out.h"
@@ -95,8 +97,9 @@ static int answer_query(int argc, char **argv, out_t *out) {
 // default, takes every IPv6 and IPv4 interface where the system can make a
 // dual-stack socket; otherwise (no IPv6 in the kernel, or IPv6 sockets that
 // are always IPv6 only) *addr becomes the IPv4 any address, silently.
-// Another IPv6 address takes IPv4-mapped peers too where the system allows
-// it. Returns INVALID_SOCKET when no socket can be made.
+// Another IPv6 address gets an IPv6 socket of its own; turning IPV6_V6ONLY
+// off matters only for an IPv4-mapped address (::ffff:127.0.0.1), which
+// needs it. Returns INVALID_SOCKET when no socket can be made.
 static SOCKET listen_socket(sock_addr_t *addr) {
     bool any6 = sock_addr_is_any6(addr);
     SOCKET s = socket(addr->sa.sa_family, SOCK_STREAM, 0);
@@ -166,25 +169,21 @@ int main(int argc, char **argv) {
     if (p != nullptr) {
         listen_port = port_parse(p);
     }
-    // -b: the one local address to listen on; without it, ::, every
-    // interface. Looked up as -l is; a bad value stops everything.
-    p = arg_get_value(&arg, "-b");
-    if (p == nullptr && arg_is_exists(&arg, "-b")) {
-        fputs("-b: expected a numeric IPv4 or IPv6 address after it, such as 127.0.0.1 or ::1\n",
-              stderr);
-        return startup_failed(&bufx, nullptr, 0);
-    }
-    if (p == nullptr) {
-        (void)sock_addr_parse(&addr, "::");
-    } else if (sock_addr_parse(&addr, p) != 0) {
-        fprintf(stderr,
-                "-b %s: expected a numeric IPv4 or IPv6 address, such as 127.0.0.1 or ::1\n", p);
-        return startup_failed(&bufx, nullptr, 0);
-    }
 
     int rc = WSAStartup(MAKEWORD(2, 0), &wsaData);
     if (rc != 0) {
         return startup_failed(&bufx, "WSAStartup() error", rc);
+    }
+    // -b: the one local address to listen on; without it, ::, every
+    // interface. Looked up as -l is; a bad value, or none, stops everything.
+    p = arg_get_value(&arg, "-b");
+    if (p == nullptr && !arg_is_exists(&arg, "-b")) {
+        (void)sock_addr_parse(&addr, "::");
+    } else if (p == nullptr || sock_addr_parse(&addr, p) != 0) {
+        fprintf(stderr,
+                "-b%s%s: expected a numeric IPv4 or IPv6 address%s, such as 127.0.0.1 or ::1\n",
+                p != nullptr ? " " : "", p != nullptr ? p : "", p != nullptr ? "" : " after it");
+        return startup_failed(&bufx, nullptr, 0);
     }
     listen_fd = listen_socket(&addr);
     if (listen_fd == INVALID_SOCKET) {
@@ -228,7 +227,7 @@ int main(int argc, char **argv) {
         addr_size = sizeof addr;
         conn_fd = accept(listen_fd, &addr.sa, &addr_size);
         if (conn_fd == INVALID_SOCKET && stop_signal() != 0) {
-            break; // interrupted by the stop signal
+            break; // interrupted by the stop
         }
         if (conn_fd == INVALID_SOCKET) {
             int code = sock_error();

@@ -70,7 +70,7 @@ int out_flush(out_t *po);
 
 // out_flush, then a failure not told yet reported on standard error as
 // "write() error: ..." (the bytes are lost; output is tried again after
-// out_clear). Once a stop signal has come nothing is reported: output is
+// out_clear). Once a stop has come nothing is reported: output is
 // only given up on. Returns as out_flush.
 int out_flush_report(out_t *po);
 

@@ -26,7 +26,7 @@ static void reserve(buf_t *bufx, int len) {
     (void)buf_realloc(bufx, static_cast<int>(want));
 }
 
-// receive's answer when a stop signal came.
+// receive's answer when a stop came.
 #define RECV_STOPPED (-3)
 
 // Receives what the client sends into the room out_echo_room gives: to a
@@ -38,7 +38,7 @@ static void reserve(buf_t *bufx, int len) {
 // shows before the listener waits, and the announcement shows who holds it.
 // While bytes keep coming they are gathered. A wait that a signal other than
 // a stop signal interrupts is taken up again. Returns the count, 0 when the
-// peer has closed, -1 on failure, RECV_STOPPED once a stop signal has come.
+// peer has closed, -1 on failure, RECV_STOPPED once a stop has come.
 static int receive(SOCKET s, out_t *out, char **at) {
     for (;;) {
         if (stop_signal() != 0) {

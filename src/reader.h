@@ -14,7 +14,7 @@ enum {
     READ_REPLY = 0,   // the request was read: the reply is due, the socket open
     READ_CLOSED = 1,  // no complete header block (the peer went, or it could not be held):
                       // the socket is closed, no reply is due
-    READ_STOPPED = 2, // a stop signal came: all that was received is shown
+    READ_STOPPED = 2, // a stop came: all that was received is shown
 };
 
 // Reads one request from conn_fd into bufx and echoes every byte it
