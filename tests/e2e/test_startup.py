@@ -128,7 +128,8 @@ class AddressOption(unittest.TestCase):
     def test_one_local_address(self):
         require(ipv6_loopback(), "no IPv6 loopback (::1) here")
         for address, served, refused in (("127.0.0.1", "127.0.0.1", "::1"),
-                                         ("::1", "::1", "127.0.0.1")):
+                                         ("::1", "::1", "127.0.0.1"),
+                                         ("::ffff:127.0.0.1", "127.0.0.1", "::1")):
             with self.subTest(address), Server("-b", address, "-l", "0") as s:
                 self.assertEqual(bytes(s.out.data[:s.mark]), startup_output(s.port))
                 with Client(s.port, served) as c:
@@ -190,6 +191,14 @@ class AcceptLoop(unittest.TestCase):
                 if ipv6_loopback():
                     with self.assertRaises(ConnectionRefusedError):
                         Client(s.port, "::1")
+        # An IPv6 address asked for is not quietly replaced by every IPv4
+        # interface.
+        done = subprocess.run([BIN, "-b", "::1", "-l", "0"], capture_output=True, timeout=TIMEOUT,
+                              stdin=subprocess.DEVNULL, env=dict(
+                                  os.environ, LD_PRELOAD=lib, QUORVEL_NO_IPV6="socket",
+                                  ASAN_OPTIONS="verify_asan_link_order=0"))
+        self.assertEqual((done.returncode, done.stdout), (1, b""))
+        self.assertTrue(done.stderr.startswith(b"socket() error: "), done.stderr)
 
     def test_one_connection_at_a_time(self):
         with Server("-l", "0") as s:

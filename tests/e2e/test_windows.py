@@ -76,6 +76,17 @@ class CtrlC(unittest.TestCase):
         self.assertEqual(runs, [(CONTROL_C_EXIT, 0)] * self.RUNS,
                          "each run's exit status and bytes received but not shown")
 
+    def test_ctrl_c_while_waiting_ends_at_once(self):
+        # The main thread, waiting for a client, is woken at once, well
+        # before the handler's own deadline (1.2 s) would end the process.
+        # A Linux parent sees the status's low byte.
+        windows_only()
+        with Server("-l", "0") as s:
+            start = time.monotonic()
+            os.kill(s.proc.pid, signal.SIGINT)
+            self.assertEqual(s.wait_exit(), CONTROL_C_EXIT & 0xFF)
+            self.assertLess(time.monotonic() - start, 0.8)
+
     def ctrl_c(self, lib, tmp, bat):
         port = free_port()
         counted = os.path.join(tmp, "received-%d" % port)
@@ -203,10 +214,12 @@ class OwnConsole(unittest.TestCase):
             holder.bind(("0.0.0.0", 0))
             holder.listen(1)
             command = shlex.join(LAUNCHER + [BIN, "-l", str(holder.getsockname()[1])])
-            for label, redirect, waits in (("input from the console", "", True),
-                                           ("input from /dev/null", " </dev/null", False)):
-                with self.subTest(label), \
-                        Tmux(command + redirect + '; echo "status $?"; exec cat') as t:
+            from_cmd = shlex.join(LAUNCHER + ["cmd", "/c", windows_path(BIN), "-l",
+                                              str(holder.getsockname()[1])])
+            for label, run, waits in (("input from the console", command, True),
+                                      ("input from /dev/null", command + " </dev/null", False),
+                                      ("not alone: started from cmd", from_cmd, False)):
+                with self.subTest(label), Tmux(run + '; echo "status $?"; exec cat') as t:
                     screen = t.wait(lambda s: PROMPT in s or "status " in s, "prompt or exit")
                     self.assertEqual(PROMPT in screen, waits, "the prompt; the screen:\n" + screen)
                     if waits:
