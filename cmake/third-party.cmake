@@ -94,7 +94,9 @@ if(NOT WIN32)
 ${quorvel_lgpl_text}")
 endif()
 if(WIN32)
-  string(REPLACE "\n" "\r\n" quorvel_notice "${quorvel_notice}") # as Windows' text files are
+  # CR LF line ends, as Windows' text files have them.
+  string(REPLACE "\r\n" "\n" quorvel_notice "${quorvel_notice}")
+  string(REPLACE "\n" "\r\n" quorvel_notice "${quorvel_notice}")
 endif()
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY "${quorvel_notice}")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${quorvel_copyright})
