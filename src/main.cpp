@@ -3,19 +3,17 @@
 // 200 reply. One connection at a time, blocking calls, one thread doing all
 // the work (on Windows the system adds one for console events: see
 // stop_win.cpp).
-#include "arg.h"
 #include "buf.h"
+#include "opt.h"
 #include "out.h"
 #include "platform.h"
 #include "reader.h"
 #include "sock.h"
 #include "stop.h"
 
-#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
-#define DEFAULT_PORT 10082
 #define BACKLOG 128
 // The scratch area the reply is built in.
 #define SCRATCH_SIZE 512
@@ -39,56 +37,14 @@ static const char *const banner[] = {
 };
 // clang-format on
 
-// The -l value: atoi's syntax (leading white space, optional sign, digits up
-// to the first non-digit, none giving 0), reduced modulo 65536 so that -1
-// is 65535. Reducing digit by digit gives the true residue for a number of
-// any length, where atoi itself would overflow.
-static unsigned short port_parse(const char *s) {
-    while (isspace(static_cast<unsigned char>(*s))) {
-        s++;
-    }
-    bool negative = *s == '-';
-    if (*s == '-' || *s == '+') {
-        s++;
-    }
-    unsigned value = 0;
-    for (; *s >= '0' && *s <= '9'; s++) {
-        value = (value * 10 + static_cast<unsigned>(*s - '0')) % 65536;
-    }
-    return static_cast<unsigned short>(negative ? (65536 - value) % 65536 : value);
-}
-
-// The usage text of --help and -h.
-static const char usage[] =
-    "Usage: quorvel [-l PORT] [-b ADDRESS]\n"
-    "Shows exactly what HTTP clients send: listens on one TCP port, prints\n"
-    "each request it receives to standard output byte for byte, and answers\n"
-    "each with the same short 200 reply.\n"
-    "\n"
-    "  -l PORT      listen on PORT instead of 10082 (0: any free port)\n"
-    "  -b ADDRESS   listen on that one local address, such as 127.0.0.1 or ::1,\n"
-    "               instead of every interface; on a shared network, loopback\n"
-    "               (-b 127.0.0.1) keeps everyone else out\n"
-    "  -h, --help   show this text and exit\n"
-    "  --version    show the version and exit\n"
-    "\n"
-    "The manual: " MANUAL_HINT "\n";
-
-// --help, -h (and HELP_ALIAS) and --version, anywhere among the arguments (argument 0, the
-// name the program was started by, is not one): the text asked for goes to
-// standard output, and nothing is started. Returns the exit status, or -1
-// when none of them was given.
-static int answer_query(int argc, char **argv, out_t *out) {
-    arg_t words;
-    arg_init(&words, argc > 0 ? argc - 1 : 0, argc > 0 ? argv + 1 : argv);
-    const char *alias = HELP_ALIAS;
-    if (arg_is_exists(&words, "--help") || arg_is_exists(&words, "-h") ||
-        (alias != nullptr && arg_is_exists(&words, alias))) {
-        out_write(out, usage, static_cast<int>(sizeof usage - 1));
-    } else if (arg_is_exists(&words, "--version")) {
-        out_printf(out, "quorvel %s\n", QUORVEL_VERSION);
+// --help (and -h, HELP_ALIAS) and --version: the text asked for goes to
+// standard output, and nothing is started. Returns the exit status.
+static int answer_query(const opt_t *opt, out_t *out) {
+    if (opt->query == OPT_HELP) {
+        out_write(out, opt_usage, static_cast<int>(strlen(opt_usage)));
+        out_printf(out, "\nThe manual: %s\n", MANUAL_HINT);
     } else {
-        return -1;
+        out_printf(out, "quorvel %s\n", QUORVEL_VERSION);
     }
     return out_flush_report(out) == 0 ? 0 : 1;
 }
@@ -140,6 +96,8 @@ int main(int argc, char **argv) {
     stop_catch();
     buf_t bufx;
     out_t out;
+    opt_t opt;
+    char err[OPT_ERROR_SIZE];
     char buf[SCRATCH_SIZE];
     WSADATA wsaData;
     SOCKET listen_fd = INVALID_SOCKET;
@@ -147,9 +105,7 @@ int main(int argc, char **argv) {
     sock_addr_t addr;
     sock_len_t addr_size = sizeof addr;
     char peer[SOCK_ADDR_TEXT];
-    unsigned short listen_port = DEFAULT_PORT;
     int option_val = 1;
-    arg_t arg;
     int accept_pause = 0;
 
     // Without storage the buffer still allocates on its first push.
@@ -159,30 +115,23 @@ int main(int argc, char **argv) {
     // and what clients send made visible (see out.h).
     out_init(&out, fileno(stdout), fd_is_terminal(fileno(stdout)));
 
-    int status = answer_query(argc, argv, &out);
-    if (status >= 0) {
+    if (opt_read(&opt, argc, argv, HELP_ALIAS, err) != 0) {
+        fputs(err, stderr);
+        return startup_failed(&bufx, nullptr, 0);
+    }
+    if (opt.query != OPT_LISTEN) {
         buf_destroy(&bufx);
-        return status;
+        return answer_query(&opt, &out);
     }
-    arg_init(&arg, argc, argv);
-    char *p = arg_get_value(&arg, "-l");
-    if (p != nullptr) {
-        listen_port = port_parse(p);
-    }
-
     int rc = WSAStartup(MAKEWORD(2, 0), &wsaData);
     if (rc != 0) {
         return startup_failed(&bufx, "WSAStartup() error", rc);
     }
-    // -b: the one local address to listen on; without it, ::, every
-    // interface. Looked up as -l is; a bad value, or none, stops everything.
-    p = arg_get_value(&arg, "-b");
-    if (p == nullptr && !arg_is_exists(&arg, "-b")) {
-        (void)sock_addr_parse(&addr, "::");
-    } else if (p == nullptr || sock_addr_parse(&addr, p) != 0) {
-        fprintf(stderr,
-                "-b%s%s: expected a numeric IPv4 or IPv6 address%s, such as 127.0.0.1 or ::1\n",
-                p != nullptr ? " " : "", p != nullptr ? p : "", p != nullptr ? "" : " after it");
+    // Without -b, ::, every interface. The address is read once sockets are
+    // up: Winsock parses it.
+    if (sock_addr_parse(&addr, opt.address != nullptr ? opt.address : "::") != 0) {
+        opt_bad_address(opt.address, err);
+        fputs(err, stderr);
         return startup_failed(&bufx, nullptr, 0);
     }
     listen_fd = listen_socket(&addr);
@@ -191,9 +140,9 @@ int main(int argc, char **argv) {
     }
     int family = addr.sa.sa_family;
     if (family == AF_INET6) {
-        addr.in6.sin6_port = htons(listen_port);
+        addr.in6.sin6_port = htons(opt.port);
     } else {
-        addr.in.sin_port = htons(listen_port);
+        addr.in.sin_port = htons(opt.port);
     }
     if (setsockopt(listen_fd, SOL_SOCKET, REUSE_OPTION, reinterpret_cast<char *>(&option_val),
                    sizeof option_val) != 0) {
@@ -210,14 +159,14 @@ int main(int argc, char **argv) {
     if (getsockname(listen_fd, &addr.sa, &addr_size) != 0) {
         return startup_failed(&bufx, "getsockname() error", sock_error());
     }
-    listen_port = sock_addr_port(&addr);
+    unsigned listen_port = sock_addr_port(&addr);
 
     for (const char *row : banner) {
         out_write(&out, row, static_cast<int>(strlen(row)));
         out_write(&out, "\n", 1);
     }
     out_write(&out, "\n", 1);
-    out_printf(&out, "Listening on port:%u\n\n", static_cast<unsigned>(listen_port));
+    out_printf(&out, "Listening on port:%u\n\n", listen_port);
     out_flush_report(&out);
 
     while (stop_signal() == 0) {
