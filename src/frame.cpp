@@ -24,6 +24,9 @@ enum {
 int frame_init(frame_t *pr) {
     memset(pr, 0, sizeof *pr);
     pr->state = CH_SIZE_FIRST;
+    pr->origin.at = -1;
+    pr->request_method.at = -1;
+    pr->request_headers.at = -1;
     return 0;
 }
 
@@ -154,16 +157,35 @@ static bool is_http11_or_later(const char *line, const char *end) {
     return p == end && (major > 1 || (major == 1 && minor >= 1));
 }
 
+// [*s, *end) without the blanks at either end.
+static void trim(const char **s, const char **end) {
+    while (*s < *end && is_blank(**s)) {
+        (*s)++;
+    }
+    while (*end > *s && is_blank((*end)[-1])) {
+        (*end)--;
+    }
+}
+
 // Whether [s, end), blanks around it aside, is the word (lower case) in any
 // letter case.
 static bool is_word(const char *s, const char *end, const char *word) {
-    while (s < end && is_blank(*s)) {
-        s++;
-    }
-    while (end > s && is_blank(end[-1])) {
-        end--;
-    }
+    trim(&s, &end);
     return same_word(s, static_cast<int>(end - s), word);
+}
+
+// Notes the value [v, end) of the first field named name, blanks around it
+// left out, where the line is one.
+static bool note(frame_span_t *span, const char *head, const char *line, const char *end,
+                 const char *name) {
+    const char *v = span->at < 0 ? field_value(line, end, name) : nullptr;
+    if (v == nullptr) {
+        return false;
+    }
+    trim(&v, &end);
+    span->at = static_cast<int>(v - head);
+    span->len = static_cast<int>(end - v);
+    return true;
 }
 
 int frame_read_fields(frame_t *pr, const char *head, int head_len) {
@@ -199,9 +221,17 @@ int frame_read_fields(frame_t *pr, const char *head, int head_len) {
             }
         } else if ((v = field_value(line, stop, "expect")) != nullptr) {
             expect = expect || is_word(v, stop, "100-continue");
+        } else if ((v = field_value(line, stop, "access-control-request-private-network")) !=
+                   nullptr) {
+            pr->request_private = pr->request_private || is_word(v, stop, "true");
+        } else {
+            (void)(note(&pr->origin, head, line, stop, "origin") ||
+                   note(&pr->request_method, head, line, stop, "access-control-request-method") ||
+                   note(&pr->request_headers, head, line, stop, "access-control-request-headers"));
         }
         line = next;
     }
+    pr->options = head_len >= 8 && memcmp(head, "OPTIONS ", 8) == 0;
     if (expect && eol != nullptr) {
         const char *line_end = eol > head && eol[-1] == '\r' ? eol - 1 : eol;
         pr->expect_continue = is_http11_or_later(head, line_end);

@@ -13,6 +13,13 @@ enum {
     FRAME_BODY_CHUNKED = 2, // chunked framing, up to the last chunk and trailers
 };
 
+// Where a field's value stands in the header block, the blanks around it
+// left out; at is -1 where the request has no such field.
+typedef struct frame_span_t {
+    int at;  // offset from the start of the header block
+    int len; // may be 0
+} frame_span_t;
+
 // Body lengths and chunk sizes are 64-bit: uploads past 2 GiB are real. The
 // header block itself is held in memory and stays within the int range.
 typedef struct frame_t {
@@ -24,6 +31,12 @@ typedef struct frame_t {
     long long content_len; // value of the length field (atoi rules, saturated)
     long long remaining;   // FRAME_BODY_LENGTH: body bytes still expected
     long long chunk_left;  // FRAME_BODY_CHUNKED: size being read, then data bytes left
+    // Noted for the reply (reply.h), which may grant cross-origin access:
+    int options;                  // the method is OPTIONS
+    int request_private;          // Access-Control-Request-Private-Network is "true"
+    frame_span_t origin;          // Origin
+    frame_span_t request_method;  // Access-Control-Request-Method
+    frame_span_t request_headers; // Access-Control-Request-Headers
 } frame_t;
 
 // Prepares the record for a new request. Returns 0.
@@ -41,8 +54,9 @@ int frame_find_head(frame_t *pr, const char *data, int len);
 // field whose last coding is "chunked" wins; otherwise the first
 // Content-Length field. Field names match in any letter case. Also sets
 // expect_continue for an HTTP/1.1 (or later) request with an Expect field
-// of "100-continue", in any letter case. Returns the body kind (also kept in
-// pr->body).
+// of "100-continue", in any letter case, and notes what the reply needs:
+// the method, and the first field of each name it reads. Returns the body
+// kind (also kept in pr->body).
 int frame_read_fields(frame_t *pr, const char *head, int head_len);
 
 // Accounts for len body bytes as they arrive. Returns 1 once the body is

@@ -8,6 +8,7 @@
 #include "out.h"
 #include "platform.h"
 #include "reader.h"
+#include "reply.h"
 #include "sock.h"
 #include "stop.h"
 
@@ -15,8 +16,10 @@
 #include <string.h>
 
 #define BACKLOG 128
-// The scratch area the reply is built in.
-#define SCRATCH_SIZE 512
+// How long a connection that was answered may go on sending, at most,
+// before it is closed: what comes meanwhile is shown in its block. A new
+// client ends it at once.
+#define QUIET_MS 250
 // Pauses after accept fails for want of descriptors or memory, in ms.
 #define ACCEPT_PAUSE_MIN 10
 #define ACCEPT_PAUSE_MAX 1000
@@ -98,7 +101,8 @@ int main(int argc, char **argv) {
     out_t out;
     opt_t opt;
     char err[OPT_ERROR_SIZE];
-    char buf[SCRATCH_SIZE];
+    reply_t reply;
+    frame_t frame;
     WSADATA wsaData;
     SOCKET listen_fd = INVALID_SOCKET;
     SOCKET conn_fd = INVALID_SOCKET;
@@ -107,6 +111,11 @@ int main(int argc, char **argv) {
     char peer[SOCK_ADDR_TEXT];
     int option_val = 1;
     int accept_pause = 0;
+    bool hinted = false; // the hint of --cors is out
+    // The connection last answered, whose close waits for the next client
+    // or the end of its quiet time; none yet.
+    SOCKET answered = INVALID_SOCKET;
+    long long quiet_until = 0;
 
     // Without storage the buffer still allocates on its first push.
     (void)buf_init(&bufx);
@@ -170,7 +179,19 @@ int main(int argc, char **argv) {
     out_flush_report(&out);
 
     while (stop_signal() == 0) {
-        if (stop_wait(listen_fd) != 0) {
+        int ready;
+        if (answered != INVALID_SOCKET) {
+            long long left = quiet_until - clock_ms();
+            ready = stop_wait_ms(listen_fd, left > 0 ? static_cast<int>(left) : 0);
+            reader_end(answered, &out, quiet_until);
+            answered = INVALID_SOCKET;
+            if (ready == 0) {
+                continue; // the quiet time is up, and nobody is waiting
+            }
+        } else {
+            ready = stop_wait(listen_fd) != 0 ? -1 : 1;
+        }
+        if (ready < 0) {
             break;
         }
         addr_size = sizeof addr;
@@ -206,7 +227,7 @@ int main(int argc, char **argv) {
                    "A new connection %s:%d\n"
                    "===========================================\n",
                    peer, sock_addr_port(&addr));
-        int result = reader_run(conn_fd, &bufx, &out);
+        int result = reader_run(conn_fd, &bufx, &out, &frame);
         if (result == READ_STOPPED) {
             closesocket(conn_fd);
             break;
@@ -214,14 +235,32 @@ int main(int argc, char **argv) {
         if (result == READ_CLOSED) {
             continue;
         }
-        // Connection: close tells a client that would reuse the connection
-        // that this reply is the last one on it.
-        snprintf(buf, sizeof buf, "%s\r\n%s\r\n%s\r\n%s\r\n%s\r\n\r\n%s", "HTTP/1.1 200 OK",
-                 "Server: quorvel (Power by dellabrix)", "Content-Type: text/html",
-                 "Content-Length: 14", "Connection: close", "You look good!");
+        reply_make(&reply, buf_get_head(&bufx), &frame, opt.cors);
+        buf_reset(&bufx);
+        if (!opt.cors && !hinted && reply_is_preflight(&frame)) {
+            // Said once: the browser repeats its preflight, and the request
+            // itself shows what it asked.
+            fputs("A browser asked for cross-origin access (an OPTIONS preflight); "
+                  "quorvel --cors grants it\n",
+                  stderr);
+            hinted = true;
+        }
         // A peer that has gone makes this fail; nothing more is owed to it.
-        (void)sock_send_all(conn_fd, buf, static_cast<int>(strlen(buf)));
-        closesocket(conn_fd);
+        (void)sock_send_all(conn_fd, reply.data, reply.len);
+        // The client sees the end of the reply at once; the socket is closed
+        // once the next client comes or the quiet time is up, whichever is
+        // first, and what its client sent meanwhile is shown first.
+        // Closing it now, with bytes unread (a body that was not announced,
+        // the rest of an HTTP/2 preface, anything sent after the reply),
+        // would reset the connection, and a client that is reset may throw
+        // away the reply. Waiting on the listening socket alone, the
+        // listener wakes once per connection, as it would without the wait.
+        (void)shutdown(conn_fd, SD_SEND);
+        answered = conn_fd;
+        quiet_until = clock_ms() + QUIET_MS;
+    }
+    if (answered != INVALID_SOCKET) {
+        reader_end(answered, &out, clock_ms());
     }
     // Stopped by a signal: what is held goes out (given up after about a
     // second if standard output takes nothing), then the usual exit, with

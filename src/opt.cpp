@@ -6,7 +6,7 @@
 #include <stdio.h>
 
 const char opt_usage[] =
-    "Usage: quorvel [-l PORT] [-b ADDRESS]\n"
+    "Usage: quorvel [-l PORT] [-b ADDRESS] [--cors]\n"
     "Shows exactly what HTTP clients send: listens on one TCP port, prints\n"
     "each request it receives to standard output byte for byte, and answers\n"
     "each with the same short 200 reply.\n"
@@ -15,6 +15,8 @@ const char opt_usage[] =
     "  -b ADDRESS   listen on that one local address, such as 127.0.0.1 or ::1,\n"
     "               instead of every interface; on a shared network, loopback\n"
     "               (-b 127.0.0.1) keeps everyone else out\n"
+    "  --cors       let web pages of any origin call it and read the reply\n"
+    "               (a front end's fetch() from another port or host)\n"
     "  -h, --help   show this text and exit\n"
     "  --version    show the version and exit\n";
 
@@ -60,8 +62,8 @@ int opt_read(opt_t *po, int argc, char **argv, const char *help_alias, char *err
     po->port = port != nullptr ? port_parse(port) : OPT_DEFAULT_PORT;
     po->address = arg_get_value(&all, "-b");
     po->out_path = nullptr;
-    po->cors = 0;
     po->stamp = 0;
+    po->cors = arg_is_exists(&words, "--cors");
     if (po->query != OPT_LISTEN) {
         return 0;
     }

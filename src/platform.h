@@ -10,6 +10,7 @@
 // Each side provides:
 //   SOCKET, INVALID_SOCKET    a socket handle and the value of none
 //   WSADATA, WSAStartup(), closesocket(), MAKEWORD()
+//   SD_SEND                   shutdown()'s word for the sending side
 //   sock_len_t                the length type of socket addresses
 //   SEND_FLAGS                flags for send(): no SIGPIPE where that is per call
 //   REUSE_OPTION              the socket option set before bind
@@ -53,6 +54,9 @@ void sock_zone_text(unsigned long scope, char *text, int size);
 // The number of the interface an IPv6 zone names (eth0), where the system
 // names them; 0 when none has that name.
 unsigned long sock_zone_index(const char *name);
+
+// Milliseconds on a clock that only goes forward (not the time of day).
+long long clock_ms(void);
 
 // Descriptors 0-2 open before any socket is made.
 void std_fds_open(void);

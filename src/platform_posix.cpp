@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdio.h>
+#include <time.h>
 
 int sock_error(void) {
     return errno;
@@ -18,6 +19,12 @@ void sock_perror(const char *what, int code) {
 }
 
 void stdout_binary(void) {}
+
+long long clock_ms(void) {
+    struct timespec t;
+    (void)clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
 
 // Started with standard input, output or error closed, the first sockets
 // would take those numbers: the banner would go to the listening socket and

@@ -31,6 +31,8 @@ static inline int WSAStartup(unsigned short version, WSADATA *data) {
     return 0;
 }
 
+#define SD_SEND SHUT_WR
+
 static inline int closesocket(SOCKET s) {
     return close(s);
 }

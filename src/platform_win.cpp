@@ -73,6 +73,10 @@ void sock_perror(const char *what, int code) {
     fprintf(stderr, "%s: %s\n", what, text);
 }
 
+long long clock_ms(void) {
+    return static_cast<long long>(GetTickCount64());
+}
+
 // The C runtime would turn every "\n" of an echoed request into "\r\n".
 void stdout_binary(void) {
     _setmode(_fileno(stdout), _O_BINARY);

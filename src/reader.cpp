@@ -64,9 +64,8 @@ static int receive(SOCKET s, out_t *out, char **at) {
     }
 }
 
-int reader_run(SOCKET conn_fd, buf_t *bufx, out_t *out) {
-    frame_t frame;
-    frame_init(&frame);
+int reader_run(SOCKET conn_fd, buf_t *bufx, out_t *out, frame_t *frame) {
+    frame_init(frame);
     int result = READ_REPLY;
     int head_len = 0;
     bool received = false;
@@ -108,7 +107,7 @@ int reader_run(SOCKET conn_fd, buf_t *bufx, out_t *out) {
             result = READ_CLOSED;
             break;
         }
-        head_len = frame_find_head(&frame, buf_get_head(bufx), buf_get_length(bufx));
+        head_len = frame_find_head(frame, buf_get_head(bufx), buf_get_length(bufx));
     }
     if (result == READ_CLOSED) {
         closesocket(conn_fd);
@@ -117,9 +116,9 @@ int reader_run(SOCKET conn_fd, buf_t *bufx, out_t *out) {
         // body; what is still missing is read below.
         const char *str = buf_get_head(bufx);
         int str_len = buf_get_length(bufx);
-        frame_read_fields(&frame, str, head_len);
-        int state = frame_feed(&frame, str + head_len, str_len - head_len);
-        if (state == 0 && frame.expect_continue) {
+        frame_read_fields(frame, str, head_len);
+        int state = frame_feed(frame, str + head_len, str_len - head_len);
+        if (state == 0 && frame->expect_continue) {
             // The client waits for this before it sends its body. Should the
             // send fail, the peer has gone, and the reads below find out.
             static const char interim[] = "HTTP/1.1 100 Continue\r\n\r\n";
@@ -134,13 +133,42 @@ int reader_run(SOCKET conn_fd, buf_t *bufx, out_t *out) {
             if (i <= 0) {
                 break; // a short body still gets its reply
             }
-            state = frame_feed(&frame, at, i);
+            state = frame_feed(frame, at, i);
             out_echo_commit(out, i);
         }
+        // The connection stays open; the reply goes out, then what comes
+        // after it is shown in this block (reader_end).
+        out_flush_report(out);
+        return READ_REPLY;
     }
     out_echo_end(out);
     out_write(out, "\n", 1);
     out_flush_report(out);
     buf_reset(bufx);
     return result;
+}
+
+int reader_end(SOCKET conn_fd, out_t *out, long long until) {
+    // Closing a socket with bytes unread makes the system reset the
+    // connection, and a client that is sent a reset may throw away the
+    // reply it has not read yet. So what came is read first; a client
+    // that is still sending when the time is up is given up on all the same.
+    for (;;) {
+        int len;
+        char *at = out_echo_room(out, &len);
+        int n = sock_recv_nowait(conn_fd, at, len);
+        if (n > 0) {
+            out_echo_commit(out, n);
+        } else if (n == SOCK_WOULD_BLOCK || n == 0 || !sock_error_is_interrupt(sock_error())) {
+            break; // all taken, the client closed, or it went
+        }
+        if (stop_signal() != 0 || clock_ms() >= until) {
+            break;
+        }
+    }
+    out_echo_end(out);
+    out_write(out, "\n", 1);
+    out_flush_report(out);
+    closesocket(conn_fd);
+    return 0;
 }

@@ -28,6 +28,11 @@ int stop_status(void);
 // the blocking call itself, returns 0 at once.
 int stop_wait(SOCKET s);
 
+// Waits up to ms milliseconds until s has something to take or a stop
+// request comes. Returns 1 when s has, 0 when the time is up, -1 for the
+// stop.
+int stop_wait_ms(SOCKET s, int ms);
+
 // Sleeps for ms milliseconds, or until a stop request comes.
 void stop_pause_ms(int ms);
 

@@ -1,6 +1,7 @@
 #include "stop.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <signal.h>
 #include <string.h>
 #include <time.h>
@@ -23,19 +24,24 @@ static volatile sig_atomic_t stop_ticks = 0; // 100 ms ticks since the stop sign
 static volatile sig_atomic_t stop_timer_made = 0;
 static timer_t stop_timer;
 
+// Both handlers leave errno as they found it: the code they interrupt may
+// be about to read it.
 static void stop_on_tick(int) {
     if (stop_sig == 0) {
         return; // not ours: nothing is stopping
     }
+    int saved = errno;
     if (stop_timer_made) {
         stop_ticks = stop_ticks + 1;
     } else {
         stop_ticks = stop_ticks + 10;
         (void)alarm(1);
     }
+    errno = saved;
 }
 
 static void stop_on_signal(int sig) {
+    int saved = errno;
     if (stop_sig == 0) {
         stop_sig = sig;
         if (stop_timer_made) {
@@ -45,6 +51,7 @@ static void stop_on_signal(int sig) {
             (void)alarm(1);
         }
     }
+    errno = saved;
 }
 
 int stop_catch(void) {
@@ -86,6 +93,25 @@ int stop_status(void) {
 int stop_wait(SOCKET s) {
     (void)s;
     return 0;
+}
+
+int stop_wait_ms(SOCKET s, int ms) {
+    long long until = clock_ms() + ms;
+    for (;;) {
+        if (stop_sig != 0) {
+            return -1;
+        }
+        struct pollfd pfd = {s, POLLIN, 0};
+        int n = poll(&pfd, 1, ms);
+        if (n != 0 && !(n < 0 && errno == EINTR)) {
+            return 1; // ready, or failing: the call that follows says how
+        }
+        long long left = until - clock_ms();
+        if (n == 0 || left <= 0) {
+            return stop_sig != 0 ? -1 : 0;
+        }
+        ms = static_cast<int>(left);
+    }
 }
 
 void stop_pause_ms(int ms) {

@@ -20,7 +20,7 @@
 static volatile LONG stop_event_type = 0; // the event's number + 1; 0 until one comes
 static volatile LONG64 stop_time = 0;     // GetTickCount64() when it came; 0 until then
 static HANDLE stop_event = nullptr;       // set by the handler; manual reset
-static WSAEVENT sock_event = WSA_INVALID_EVENT;
+static HANDLE sock_event = nullptr;       // for a socket's events (WSAEventSelect)
 
 // The time is noted before the event, so that whoever sees the event finds
 // the time. Ending the process, the handler does not run the exit code of
@@ -37,11 +37,13 @@ static BOOL WINAPI on_control(DWORD type) {
 }
 
 int stop_catch(void) {
+    // Both manual-reset events, as WSACreateEvent makes them; made here,
+    // before Winsock is started, so not by it.
     stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    sock_event = WSACreateEvent();
+    sock_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     // Without an event to wake the main thread, Windows' own handling stays:
     // the process ends at once.
-    if (stop_event != nullptr && sock_event != WSA_INVALID_EVENT) {
+    if (stop_event != nullptr && sock_event != nullptr) {
         (void)SetConsoleCtrlHandler(on_control, TRUE);
     }
     return 0;
@@ -67,23 +69,42 @@ int stop_status(void) {
 // the call, which no longer blocks. The stop event stays set once set: a
 // stop that comes between the last look and the wait is seen all the same.
 // WSAEventSelect records an event that has already happened (a connection
-// waiting, bytes, a close) as soon as it is called.
-int stop_wait(SOCKET s) {
+// waiting, bytes, a close) as soon as it is called. Returns 1 when s is
+// ready, 0 when the time is up, -1 for the stop.
+static int wait_for(SOCKET s, DWORD ms) {
     if (stop_signal() != 0) {
         return -1;
     }
-    if (sock_event == WSA_INVALID_EVENT ||
+    if (sock_event == nullptr ||
         WSAEventSelect(s, sock_event, FD_ACCEPT | FD_READ | FD_CLOSE) != 0) {
-        return 0; // the call waits by itself, as Windows' handling of Ctrl-C stands
+        // Without the event, as Windows' handling of Ctrl-C stands: the
+        // call waits by itself, or select waits for the time given.
+        if (ms == INFINITE) {
+            return 1;
+        }
+        fd_set ready;
+        FD_ZERO(&ready);
+        FD_SET(s, &ready);
+        struct timeval limit = {static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000};
+        return select(0, &ready, nullptr, nullptr, &limit) == 0 ? 0 : 1;
     }
     HANDLE both[2] = {stop_event, sock_event};
-    DWORD woken = WaitForMultipleObjects(2, both, FALSE, INFINITE);
-    // WSAEventSelect made the socket non-blocking: undo both.
+    DWORD woken = WaitForMultipleObjects(2, both, FALSE, ms);
+    // WSAEventSelect made the socket non-blocking, and a socket accepted
+    // from it would be made so too: undo both.
     (void)WSAEventSelect(s, nullptr, 0);
     u_long blocking = 0;
     (void)ioctlsocket(s, FIONBIO, &blocking);
-    (void)WSAResetEvent(sock_event);
-    return woken == WAIT_OBJECT_0 ? -1 : 0;
+    (void)ResetEvent(sock_event);
+    return woken == WAIT_OBJECT_0 ? -1 : woken == WAIT_TIMEOUT ? 0 : 1;
+}
+
+int stop_wait(SOCKET s) {
+    return wait_for(s, INFINITE) < 0 ? -1 : 0;
+}
+
+int stop_wait_ms(SOCKET s, int ms) {
+    return wait_for(s, static_cast<DWORD>(ms));
 }
 
 void stop_pause_ms(int ms) {

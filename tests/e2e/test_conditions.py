@@ -176,6 +176,7 @@ class Stop(unittest.TestCase):
             ("SIGINT in accept", signal.SIGINT, "accept"),
             ("SIGHUP in accept", signal.SIGHUP, "accept"),
             ("SIGINT mid header block", signal.SIGINT, "header"),
+            ("SIGTERM while an answered client stays", signal.SIGTERM, "answered"),
             ("SIGTERM mid-body, output a pipe", signal.SIGTERM, "body"),
             ("SIGTERM as PID 1 of a PID namespace", signal.SIGTERM, "pid1"),
         )
@@ -193,6 +194,8 @@ class Stop(unittest.TestCase):
                         expected += self.stream_body(s)
                     elif where == "header":
                         expected += self.half_header(s)
+                    elif where == "answered":
+                        expected += self.answered(s)
                     pid = s.proc.pid
                     if where == "pid1":
                         with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
@@ -238,6 +241,14 @@ class Stop(unittest.TestCase):
                 proc.wait(TIMEOUT)
             proc.stderr.close()
 
+    def test_ignored_stop_signal_stays_ignored(self):
+        # As under nohup: SIGHUP ignored when the listener starts.
+        posix_only(self)
+        with Server("-l", "0", preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN)) as s:
+            os.kill(s.proc.pid, signal.SIGHUP)
+            exchange(self, s, GET)
+            self.assertTrue(s.alive())
+
     def test_other_signals_cut_nothing(self):
         # SIGALRM is no stop signal: a wait it interrupts, for a client, for
         # the rest of a header block or of a body, is taken up again.
@@ -277,6 +288,15 @@ class Stop(unittest.TestCase):
                     os.kill(s.proc.pid, signal.SIGALRM)
                 self.assertEqual(c.reply(), REPLY)
             s.expect_block(self, c.port, LENGTH % len(body) + body)
+
+    def answered(self, s):
+        """Leaves a client open once it has its reply, in the listener's
+        quiet time after it; returns the console output it is due."""
+        c = Client(s.port)
+        self.addCleanup(c.sock.close)
+        c.send(GET)
+        self.assertEqual(c.reply(), REPLY)
+        return announcement(c.port) + GET + b"\n"
 
     def half_header(self, s):
         """Sends half a header block; returns the console output it is due

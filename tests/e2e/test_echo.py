@@ -7,10 +7,11 @@ import random
 import shutil
 import socket
 import threading
+import time
 import unittest
 
 from clients import curl, node, node_available, python_request
-from harness import (ANNOUNCEMENT, LAUNCHER, REPLY, SANITIZED, TIMEOUT, WINE, Client, Server,
+from harness import (ANNOUNCEMENT, LAUNCHER, REPLY, SANITIZED, SCALE, TIMEOUT, WINE, Client, Server,
                      ServerCase, announcement, exchange, require)
 
 GET = b"GET /path?q=1 HTTP/1.1\r\nHost: test\r\nAccept: */*\r\n\r\n"
@@ -233,6 +234,58 @@ class AwkwardPeers(ServerCase):
                 self.assertEqual(c.reply(), b"")  # no reply
                 self.server.expect_block(self, c.port, partial, closed_early=True)
 
+    def test_bytes_beyond_the_request(self):
+        # Sent after the request, before the reply or once it has been
+        # read: the reply arrives whole, and what was sent is shown in the
+        # block. A close with those bytes unread would reset the connection,
+        # destroying a reply not read yet.
+        preface = b"PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n"
+        settings = b"\0\0\x06\x04\0\0\0\0\0\0\x03\0\0\0\x64"
+        chunked = b"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello"
+        for label, request, late, reply_first in (
+                ("a body without a length, in its own write",
+                 b"POST / HTTP/1.1\r\nHost: x\r\n\r\n", b'{"late": true}', False),
+                ("the HTTP/2 preface, then a frame", preface, settings, False),
+                ("after a malformed chunked body", chunked + b"XY", b"more", False),
+                ("a pipelined request in a later segment", GET, GET, False),
+                ("sent once the reply was read", GET, b"late\r\n", True),
+        ):
+            with self.subTest(label), Client(self.server.port) as c:
+                c.send(request)
+                if reply_first:
+                    self.assertEqual(c.reply(), REPLY)
+                    c.send(late)
+                else:
+                    self.server.out.wait(lambda d: d.endswith(request), TIMEOUT, "the request")
+                    c.send(late)
+                    time.sleep(0.05)  # the reply has come, and more than the request
+                    self.assertEqual(c.reply(), REPLY)
+                c.sock.shutdown(socket.SHUT_WR)
+                self.server.expect_block(self, c.port, request + late)
+
+    def test_answered_client_that_stays(self):
+        # A client that neither closes nor stops sending once it has its
+        # reply holds the listener for the quiet time at most: what it sent
+        # until then is shown.
+        with Client(self.server.port) as c:
+            c.send(GET)
+            self.assertEqual(c.reply(), REPLY)  # its end at once
+            start = time.monotonic()
+            stop = threading.Event()
+            threading.Thread(target=dribble, args=(c.sock, stop), daemon=True).start()
+            try:
+                head = announcement(c.port) + GET
+                at = self.server.mark + len(head)
+                data = self.server.out.wait(lambda d: d.find(b"\n", at) >= 0, 2 * SCALE,
+                                            "the end of the block")
+            finally:
+                stop.set()
+            self.assertLess(time.monotonic() - start, 2 * SCALE)
+            end = data.index(b"\n", at)
+            self.assertEqual(bytes(data[self.server.mark:at]), head)
+            self.assertEqual(bytes(data[at:end]), b"x" * (end - at))
+            self.server.mark = end + 1
+
     def test_peer_resets(self):
         # Mid header block: reported like a close. Mid body: the reply goes
         # nowhere, quietly. Nothing else happens.
@@ -245,6 +298,18 @@ class AwkwardPeers(ServerCase):
                 self.server.out.wait(lambda d: d.endswith(sent), TIMEOUT, "what was sent")
                 c.reset()
                 self.server.expect_block(self, c.port, sent, closed_early=closed_early)
+
+
+def dribble(sock, stop):
+    """Sends a byte every 20 ms, 200 at most, until told to stop or the
+    peer has gone."""
+    try:
+        for _ in range(200):
+            if stop.wait(0.02):
+                return
+            sock.send(b"x")
+    except OSError:
+        pass
 
 
 def posted(*parts):

@@ -73,7 +73,7 @@ class Queries(unittest.TestCase):
         # Anywhere on the command line; the answer on standard output, status
         # 0, and nothing started: the port named, held here, is not tried.
         version = os.environ.get("QUORVEL_VERSION", "")
-        usage = lambda out: out.startswith(b"Usage: quorvel [-l PORT] [-b ADDRESS]\n") and \
+        usage = lambda out: out.startswith(b"Usage: quorvel [-l PORT] [-b ADDRESS] [--cors]\n") and \
             b"10082" in out
         for args, answered in ((["--help"], usage), (["-h"], usage), (["-l", "PORT", "-h"], usage),
                                (["--version"], lambda out: out == b"quorvel %s\n" % version.encode()),
@@ -150,6 +150,32 @@ class AddressOption(unittest.TestCase):
                 self.assertEqual((done.returncode, done.stdout), (1, b""))
                 self.assertEqual(done.stderr.replace(b"\r\n", b"\n"),
                                  shown + b", such as 127.0.0.1 or ::1\n")
+
+
+class CorsOption(unittest.TestCase):
+    def test_grant_and_hint(self):
+        # With --cors a preflight is granted what it asks; without, the
+        # reply is the same as ever, and standard error says once per run
+        # what would grant it.
+        preflight = (b"OPTIONS /api HTTP/1.1\r\nHost: x\r\nOrigin: http://localhost:8000\r\n"
+                     b"Access-Control-Request-Method: POST\r\n\r\n")
+        fields = REPLY.index(b"Connection: close")
+        granted = (REPLY[:fields] + b"Access-Control-Allow-Origin: http://localhost:8000\r\n"
+                   b"Access-Control-Allow-Credentials: true\r\nVary: Origin\r\n"
+                   b"Access-Control-Allow-Methods: POST\r\n" + REPLY[fields:])
+        with Server("-l", "0", "--cors") as s, Client(s.port) as c:
+            c.send(preflight)
+            self.assertEqual(c.reply(), granted)
+            s.expect_block(self, c.port, preflight)
+        hint = b"A browser asked for cross-origin access (an OPTIONS preflight); " \
+               b"quorvel --cors grants it\n"
+        with Server("-l", "0") as s:
+            s.stderr_allowed = True
+            for _ in range(2):
+                exchange(self, s, preflight)
+            s.err.wait(lambda d: d.endswith(b"\n"), TIMEOUT, "the hint")
+            s.stop()
+            self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"), hint)
 
 
 class AcceptLoop(unittest.TestCase):
