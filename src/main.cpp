@@ -12,6 +12,7 @@
 #include "sock.h"
 #include "stop.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -98,10 +99,13 @@ int main(int argc, char **argv) {
     std_fds_open(); // before anything can take descriptors 0-2
     stop_catch();
     buf_t bufx;
-    out_t out;
+    // The large records are static, not on the stack: they are the
+    // process's for its life all the same, and a stack that has to grow
+    // into memory the system has run out of ends the process.
+    static out_t out;
     opt_t opt;
     char err[OPT_ERROR_SIZE];
-    reply_t reply;
+    static reply_t reply;
     frame_t frame;
     WSADATA wsaData;
     SOCKET listen_fd = INVALID_SOCKET;
@@ -131,6 +135,16 @@ int main(int argc, char **argv) {
     if (opt.query != OPT_LISTEN) {
         buf_destroy(&bufx);
         return answer_query(&opt, &out);
+    }
+    // -o: the copy, opened before anything starts; appended to, so that a
+    // restart keeps what the last run wrote.
+    if (opt.out_path != nullptr) {
+        int copy_fd = file_open_append(opt.out_path);
+        if (copy_fd < 0) {
+            fprintf(stderr, "-o %s: %s\n", opt.out_path, strerror(errno));
+            return startup_failed(&bufx, nullptr, 0);
+        }
+        out_copy(&out, copy_fd, opt.out_path);
     }
     int rc = WSAStartup(MAKEWORD(2, 0), &wsaData);
     if (rc != 0) {
@@ -218,15 +232,20 @@ int main(int argc, char **argv) {
             continue;
         }
         accept_pause = 0;
+        char when[TIME_TEXT + 4] = "";
+        if (opt.stamp) {
+            memcpy(when, " at ", 4);
+            time_local_text(when + 4);
+        }
         sock_nosigpipe(conn_fd);
         out_clear(&out); // a failed output is tried again with each connection
         sock_addr_text(&addr, peer);
         // Not flushed here: the echo's flushes carry it out with the request.
         out_printf(&out,
                    "===========================================\n"
-                   "A new connection %s:%d\n"
+                   "A new connection %s:%d%s\n"
                    "===========================================\n",
-                   peer, sock_addr_port(&addr));
+                   peer, sock_addr_port(&addr), when);
         int result = reader_run(conn_fd, &bufx, &out, &frame);
         if (result == READ_STOPPED) {
             closesocket(conn_fd);

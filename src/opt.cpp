@@ -6,7 +6,7 @@
 #include <stdio.h>
 
 const char opt_usage[] =
-    "Usage: quorvel [-l PORT] [-b ADDRESS] [--cors]\n"
+    "Usage: quorvel [-l PORT] [-b ADDRESS] [--cors] [-o FILE] [-t]\n"
     "Shows exactly what HTTP clients send: listens on one TCP port, prints\n"
     "each request it receives to standard output byte for byte, and answers\n"
     "each with the same short 200 reply.\n"
@@ -17,6 +17,9 @@ const char opt_usage[] =
     "               (-b 127.0.0.1) keeps everyone else out\n"
     "  --cors       let web pages of any origin call it and read the reply\n"
     "               (a front end's fetch() from another port or host)\n"
+    "  -o FILE      also append everything shown to FILE, byte for byte as\n"
+    "               received, whatever the terminal shows\n"
+    "  -t           say when each connection came, to the millisecond\n"
     "  -h, --help   show this text and exit\n"
     "  --version    show the version and exit\n";
 
@@ -61,14 +64,18 @@ int opt_read(opt_t *po, int argc, char **argv, const char *help_alias, char *err
     const char *port = arg_get_value(&all, "-l");
     po->port = port != nullptr ? port_parse(port) : OPT_DEFAULT_PORT;
     po->address = arg_get_value(&all, "-b");
-    po->out_path = nullptr;
-    po->stamp = 0;
+    po->out_path = arg_get_value(&all, "-o");
     po->cors = arg_is_exists(&words, "--cors");
+    po->stamp = arg_is_exists(&words, "-t");
     if (po->query != OPT_LISTEN) {
         return 0;
     }
     if (po->address == nullptr && arg_is_exists(&all, "-b")) {
         opt_bad_address(nullptr, err);
+        return -1;
+    }
+    if (po->out_path == nullptr && arg_is_exists(&all, "-o")) {
+        snprintf(err, OPT_ERROR_SIZE, "-o: expected a file name after it\n");
         return -1;
     }
     return 0;

@@ -11,45 +11,99 @@
 // Below this much room a receive would be small: write out first.
 #define ROOM_MIN (OUT_SIZE / 4)
 
+static void sink_init(out_sink_t *ps, int fd) {
+    ps->fd = fd;
+    ps->error = 0;
+    ps->told = 0;
+}
+
 int out_init(out_t *po, int fd, int terminal) {
-    po->fd = fd;
+    sink_init(&po->std, fd);
+    sink_init(&po->copy, -1);
+    po->copy_name = nullptr;
     po->terminal = terminal;
     po->len = 0;
-    po->error = 0;
-    po->told = 0;
+    po->exact_len = 0;
     po->held = 0;
     return 0;
 }
 
-// Writes [p, p + len) to the descriptor, keeping the first failure.
-static int put(out_t *po, const char *p, int len) {
-    if ((po->terminal ? term_write(po->fd, p, len) : fd_write(po->fd, p, len)) != 0) {
-        po->error = errno != 0 ? errno : EIO;
-        return -1;
-    }
+int out_copy(out_t *po, int fd, const char *name) {
+    sink_init(&po->copy, fd);
+    po->copy_name = name;
     return 0;
 }
 
-int out_flush(out_t *po) {
-    if (po->error == 0 && po->len > 0) {
-        (void)put(po, po->data, po->len);
-    }
-    po->len = 0;
-    return po->error == 0 ? 0 : -1;
+// Whether the copy is given the bytes of data itself: it is, unless
+// standard output is a terminal, which is given another form of them.
+static bool shared(const out_t *po) {
+    return !po->terminal && po->copy.fd >= 0;
 }
 
-static void append(out_t *po, const void *src, int len) {
-    if (len > OUT_SIZE - po->len) {
-        (void)out_flush(po);
-    }
-    if (po->error != 0) {
+// Writes [p, p + len) to a sink that has not failed, keeping its first
+// failure.
+static void put(out_sink_t *ps, bool terminal, const char *p, int len) {
+    if (ps->fd < 0 || ps->error != 0 || len <= 0) {
         return;
     }
+    if ((terminal ? term_write(ps->fd, p, len) : fd_write(ps->fd, p, len)) != 0) {
+        ps->error = errno != 0 ? errno : EIO;
+    }
+}
+
+// Where data goes: standard output, and the copy where it is shared.
+static void put_data(out_t *po, const char *p, int len) {
+    put(&po->std, po->terminal != 0, p, len);
+    if (shared(po)) {
+        put(&po->copy, false, p, len);
+    }
+}
+
+// Whether nobody takes what data holds any more.
+static bool data_dropped(const out_t *po) {
+    return po->std.error != 0 && (!shared(po) || po->copy.error != 0);
+}
+
+int out_flush(out_t *po) {
+    put_data(po, po->data, po->len);
+    po->len = 0;
+    put(&po->copy, false, po->exact, po->exact_len);
+    po->exact_len = 0;
+    return po->std.error == 0 ? 0 : -1;
+}
+
+// Holds len bytes in buf (OUT_SIZE bytes, *held of them in use), which
+// write_out writes out: first, when they do not fit, and instead, when they
+// would fill it.
+static void hold(out_t *po, char *buf, int *held, const void *src, int len,
+                 void (*write_out)(out_t *, const char *, int)) {
+    if (len > OUT_SIZE - *held) {
+        write_out(po, buf, *held);
+        *held = 0;
+    }
     if (len >= OUT_SIZE) {
-        (void)put(po, static_cast<const char *>(src), len); // too big to be worth copying
+        write_out(po, static_cast<const char *>(src), len); // too big to be worth copying
     } else if (len > 0) {
-        memcpy(po->data + po->len, src, static_cast<size_t>(len));
-        po->len += len;
+        memcpy(buf + *held, src, static_cast<size_t>(len));
+        *held += len;
+    }
+}
+
+static void write_copy(out_t *po, const char *p, int len) {
+    put(&po->copy, false, p, len);
+}
+
+// Appends to what data holds, unless nobody takes it.
+static void append(out_t *po, const void *src, int len) {
+    if (!data_dropped(po)) {
+        hold(po, po->data, &po->len, src, len, put_data);
+    }
+}
+
+// On a terminal with a copy: appends the exact bytes the copy is due.
+static void append_exact(out_t *po, const void *src, int len) {
+    if (po->terminal && po->copy.fd >= 0 && po->copy.error == 0) {
+        hold(po, po->exact, &po->exact_len, src, len, write_copy);
     }
 }
 
@@ -59,11 +113,12 @@ static int written(out_t *po, const void *src, int len) {
     if (po->terminal && len > 0 && memchr(src, '\n', static_cast<size_t>(len)) != nullptr) {
         (void)out_flush(po);
     }
-    return po->error == 0 ? len : -1;
+    return po->std.error == 0 ? len : -1;
 }
 
 int out_write(out_t *po, const void *src, int len) {
     append(po, src, len);
+    append_exact(po, src, len);
     return written(po, src, len);
 }
 
@@ -117,6 +172,7 @@ int out_echo(out_t *po, const void *src, int len) {
         return out_write(po, src, len);
     }
     escape(po, static_cast<const unsigned char *>(src), len);
+    append_exact(po, src, len);
     return written(po, src, len);
 }
 
@@ -125,7 +181,7 @@ int out_echo_end(out_t *po) {
         show_held(po, po->held);
         po->held = 0;
     }
-    return po->error == 0 ? 0 : -1;
+    return po->std.error == 0 ? 0 : -1;
 }
 
 char *out_echo_room(out_t *po, int *room) {
@@ -144,10 +200,10 @@ int out_echo_commit(out_t *po, int len) {
     if (po->terminal) {
         return out_echo(po, po->raw, len);
     }
-    if (po->error == 0) {
+    if (!data_dropped(po)) {
         po->len += len;
     }
-    return po->error == 0 ? len : -1;
+    return po->std.error == 0 ? len : -1;
 }
 
 int out_printf(out_t *po, const char *format, ...) {
@@ -163,26 +219,37 @@ int out_printf(out_t *po, const char *format, ...) {
                      n < static_cast<int>(sizeof line) ? n : static_cast<int>(sizeof line) - 1);
 }
 
+// The error number of a failure since the last out_clear that has not been
+// told yet, so that each failure is reported once; 0 otherwise.
+static int untold(out_sink_t *ps) {
+    if (ps->error == 0 || ps->told) {
+        return 0;
+    }
+    ps->told = 1;
+    return ps->error;
+}
+
 int out_flush_report(out_t *po) {
     int rc = out_flush(po);
-    int code = out_failure(po);
-    if (code != 0 && stop_signal() == 0) {
-        errno = code;
+    int std_code = untold(&po->std);
+    int copy_code = untold(&po->copy);
+    if (stop_signal() != 0) {
+        return rc;
+    }
+    if (std_code != 0) {
+        errno = std_code;
         perror("write() error");
+    }
+    if (copy_code != 0) {
+        fprintf(stderr, "write() error: %s: %s\n", po->copy_name, strerror(copy_code));
     }
     return rc;
 }
 
-int out_failure(out_t *po) {
-    if (po->error == 0 || po->told) {
-        return 0;
-    }
-    po->told = 1;
-    return po->error;
-}
-
 int out_clear(out_t *po) {
-    po->error = 0;
-    po->told = 0;
+    po->std.error = 0;
+    po->std.told = 0;
+    po->copy.error = 0;
+    po->copy.told = 0;
     return 0;
 }

@@ -11,6 +11,10 @@
 // (^[ for ESC, ^M for a CR, ^@ for NUL, ^? for DEL), except TAB, LF and the
 // CR of a CR LF pair, which pass; the C1 controls in their UTF-8 form (C2 80
 // to C2 9F) as <U+0080> to <U+009F>. Every other byte passes unchanged.
+//
+// A copy (out_copy) gets the exact bytes, as standard output redirected to
+// a file would hold them, whatever standard output is, and is written out
+// at the same points. Each of the two fails on its own; the other goes on.
 #ifndef QUORVEL_OUT_H
 #define QUORVEL_OUT_H
 
@@ -21,22 +25,36 @@
 // here.
 #define OUT_RAW_SIZE 4096
 
+// One place the bytes go.
+typedef struct out_sink_t {
+    int fd;    // -1: none
+    int error; // errno of the first failure since out_clear; 0 while all is well
+    int told;  // out_flush_report has told error
+} out_sink_t;
+
 typedef struct out_t {
-    int fd;       // where the bytes go
-    int terminal; // fd is a terminal: written out line by line, the echo made visible
-    int len;      // bytes held in data
-    int error;    // errno of the first failure since out_clear; 0 while all is well
-    int told;     // out_failure has told error
-    int held;     // terminal: a CR or C2 of the echo that waits for the byte after it; 0 none
+    out_sink_t std;        // standard output
+    out_sink_t copy;       // the copy; fd -1 without one
+    const char *copy_name; // its name, for reports
+    int terminal;          // std is a terminal: written out line by line, the echo made visible
+    int len;               // bytes held in data: for both, or for std alone on a terminal
+    int exact_len;         // on a terminal with a copy, bytes held in exact for the copy
+    int held;              // terminal: a CR or C2 of the echo that waits for the byte after it
     char data[OUT_SIZE];
     char raw[OUT_RAW_SIZE];
+    char exact[OUT_SIZE];
 } out_t;
 
-// Prepares po for fd. Returns 0.
+// Prepares po for standard output fd, without a copy. Returns 0.
 int out_init(out_t *po, int fd, int terminal);
 
-// Appends len bytes of the listener's own text. Returns len; -1 when output
-// has failed since the last out_clear, in which case the bytes are dropped.
+// Gives po a copy: fd, open for writing, named name (kept, for reports).
+// Returns 0.
+int out_copy(out_t *po, int fd, const char *name);
+
+// Appends len bytes of the listener's own text. Returns len; -1 when
+// standard output has failed since the last out_clear, in which case its
+// bytes are dropped.
 int out_write(out_t *po, const void *src, int len);
 
 // printf into the buffer (for short lines: at most 255 bytes are kept).
@@ -64,21 +82,19 @@ int out_echo_commit(out_t *po, int len);
 // Returns as out_write.
 int out_echo_end(out_t *po);
 
-// Writes out everything held. Returns 0; -1 when output has failed since the
-// last out_clear (po->error says why; what could not be written is dropped).
+// Writes out everything held. Returns 0; -1 when standard output has failed
+// since the last out_clear (po->std.error says why; what could not be
+// written is dropped).
 int out_flush(out_t *po);
 
-// out_flush, then a failure not told yet reported on standard error as
-// "write() error: ..." (the bytes are lost; output is tried again after
-// out_clear). Once a stop has come nothing is reported: output is
-// only given up on. Returns as out_flush.
+// out_flush, then each failure not told yet reported on standard error:
+// "write() error: ..." for standard output, "write() error: NAME: ..." for
+// the copy (the bytes are lost; output is tried again after out_clear).
+// Once a stop has come nothing is reported: output is only given up on.
+// Returns as out_flush.
 int out_flush_report(out_t *po);
 
-// The error number of a failure since the last out_clear that has not been
-// told yet, so that each failure is reported once; 0 otherwise.
-int out_failure(out_t *po);
-
-// Forgets a failure, so that output is tried again. Returns 0.
+// Forgets the failures, so that output is tried again. Returns 0.
 int out_clear(out_t *po);
 
 #endif

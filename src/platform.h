@@ -58,6 +58,17 @@ unsigned long sock_zone_index(const char *name);
 // Milliseconds on a clock that only goes forward (not the time of day).
 long long clock_ms(void);
 
+// The date and time now, local, as RFC 3339 with milliseconds and the
+// offset from UTC: 2026-12-09T19:20:31.123+01:00 (+00:00 for UTC). Into
+// text, at least TIME_TEXT bytes.
+#define TIME_TEXT 128
+void time_local_text(char *text);
+
+// Opens the file at path for appending, made where it is missing (with the
+// permissions a shell's >> gives it), and never truncated; while it is open
+// others may read it. Returns its descriptor, or -1 with errno set.
+int file_open_append(const char *path);
+
 // Descriptors 0-2 open before any socket is made.
 void std_fds_open(void);
 

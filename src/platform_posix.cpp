@@ -26,6 +26,26 @@ long long clock_ms(void) {
     return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
+void time_local_text(char *text) {
+    struct timespec now;
+    (void)clock_gettime(CLOCK_REALTIME, &now);
+    time_t seconds = now.tv_sec;
+    struct tm local;
+    if (localtime_r(&seconds, &local) == nullptr) {
+        (void)gmtime_r(&seconds, &local);
+        local.tm_gmtoff = 0;
+    }
+    long east = local.tm_gmtoff / 60; // minutes east of UTC
+    snprintf(text, TIME_TEXT, "%04d-%02d-%02dT%02d:%02d:%02d.%03ld%c%02ld:%02ld",
+             local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+             local.tm_sec, now.tv_nsec / 1000000, east < 0 ? '-' : '+',
+             (east < 0 ? -east : east) / 60, (east < 0 ? -east : east) % 60);
+}
+
+int file_open_append(const char *path) {
+    return open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+}
+
 // Started with standard input, output or error closed, the first sockets
 // would take those numbers: the banner would go to the listening socket and
 // the echo of a request back to its client. /dev/null takes them first.

@@ -7,6 +7,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <io.h>
+#include <share.h>
+#include <sys/stat.h>
 #include <stdio.h>
 
 int sock_error(void) {
@@ -75,6 +77,43 @@ void sock_perror(const char *what, int code) {
 
 long long clock_ms(void) {
     return static_cast<long long>(GetTickCount64());
+}
+
+// The system's own local time: its time zone, daylight saving included, as
+// the system clock shows it.
+void time_local_text(char *text) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    SYSTEMTIME utc;
+    SYSTEMTIME local;
+    FileTimeToSystemTime(&now, &utc);
+    if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
+        local = utc;
+    }
+    // The offset is what lies between the two, to the minute.
+    FILETIME utc_ft;
+    FILETIME local_ft;
+    SystemTimeToFileTime(&utc, &utc_ft);
+    SystemTimeToFileTime(&local, &local_ft);
+    ULARGE_INTEGER u;
+    ULARGE_INTEGER l;
+    u.LowPart = utc_ft.dwLowDateTime;
+    u.HighPart = utc_ft.dwHighDateTime;
+    l.LowPart = local_ft.dwLowDateTime;
+    l.HighPart = local_ft.dwHighDateTime;
+    long long east = (static_cast<long long>(l.QuadPart) - static_cast<long long>(u.QuadPart)) /
+                     (60LL * 10000000LL);
+    long long size = east < 0 ? -east : east;
+    snprintf(text, TIME_TEXT, "%04u-%02u-%02uT%02u:%02u:%02u.%03u%c%02lld:%02lld", local.wYear,
+             local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
+             local.wMilliseconds, east < 0 ? '-' : '+', size / 60, size % 60);
+}
+
+// Shared for reading and writing, so that the file can be followed while it
+// grows (Get-Content -Wait, an editor), as on POSIX.
+int file_open_append(const char *path) {
+    return _sopen(path, _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
+                  _S_IREAD | _S_IWRITE);
 }
 
 // The C runtime would turn every "\n" of an echoed request into "\r\n".

@@ -102,6 +102,19 @@ class Console(unittest.TestCase):
             self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"),
                              b"write() error: No space left on device\n" * 3)
 
+    def test_full_disk_under_the_copy(self):
+        # -o to a full disk: each connection's failure said once, and the
+        # listener and standard output go on.
+        with Server("-l", "0", "-o", "/dev/full") as s:
+            s.stderr_allowed = True
+            line = b"write() error: /dev/full: No space left on device\n"
+            for n in (2, 3):
+                exchange(self, s, LENGTH % 3000, BODY[:1000], BODY[1000:], pause=0.05)
+                s.mark  # the block is over
+                s.err.wait(lambda d: d.replace(b"\r\n", b"\n").count(line) >= n, TIMEOUT,
+                           "the failure")
+            self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"), line * 3)
+
     def test_non_blocking_pipe_with_a_slow_reader(self):
         posix_only(self)
         with Server("-l", "0", nonblocking=True, pace=0.001) as s:

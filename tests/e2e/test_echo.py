@@ -6,13 +6,14 @@ import os
 import random
 import shutil
 import socket
+import tempfile
 import threading
 import time
 import unittest
 
 from clients import curl, node, node_available, python_request
 from harness import (ANNOUNCEMENT, LAUNCHER, REPLY, SANITIZED, SCALE, TIMEOUT, WINE, Client, Server,
-                     ServerCase, announcement, exchange, require)
+                     ServerCase, announcement, exchange, require, startup_output)
 
 GET = b"GET /path?q=1 HTTP/1.1\r\nHost: test\r\nAccept: */*\r\n\r\n"
 FETCH = """
@@ -351,6 +352,29 @@ class Terminal(unittest.TestCase):
                     head = parts[0] if len(parts) > 1 else b""
                     tty.expect_block(self, c.port, head + shown)
                     exchange(self, pipe, *parts, pause=0.05)
+
+
+    def test_copy_beside_a_terminal(self):
+        # -o: the file gets the exact bytes, as standard output redirected
+        # to a file would, while the terminal shows them made visible. A
+        # second run appends to it.
+        if WINE:
+            raise unittest.SkipTest("a pseudo-terminal is not a Windows console")
+        body = b"\x1b[2J\0a\rb" + bytes(range(0x80, 0x100))
+        head = b"POST / HTTP/1.1\r\nContent-Length: %d\r\n\r\n" % len(body)
+        shown = head + b"^[[2J^@a^Mb" + bytes(range(0x80, 0x100))
+        with tempfile.TemporaryDirectory(prefix="quorvel-copy-") as tmp:
+            path = os.path.join(tmp, "requests.log")
+            copied = b""
+            for _ in range(2):
+                with Server("-l", "0", "-o", path, terminal=True) as tty, Client(tty.port) as c:
+                    c.send(head + body)
+                    self.assertEqual(c.reply(), REPLY)
+                    tty.expect_block(self, c.port, shown)
+                    tty.expect_quiet(self)
+                copied += startup_output(tty.port) + announcement(c.port) + head + body + b"\n"
+                with open(path, "rb") as f:
+                    self.assertEqual(f.read(), copied)
 
 
 class BufferCannotGrow(unittest.TestCase):

@@ -1,12 +1,15 @@
 """Start-up: the banner, the port option, start-up failures, the accept loop
 and the fixed reply."""
 
+import datetime
 import os
+import re
 import socket
 import subprocess
+import tempfile
 import unittest
 
-from harness import (BIN, LAUNCHER, REPLY, TIMEOUT, WINE, Client, Server, announcement,
+from harness import (BIN, HERE, LAUNCHER, REPLY, RULE, TIMEOUT, WINE, Client, Server, announcement,
                      exchange, free_port, port_is_free, require, startup_output)
 
 DEFAULT_PORT = 10082
@@ -73,7 +76,7 @@ class Queries(unittest.TestCase):
         # Anywhere on the command line; the answer on standard output, status
         # 0, and nothing started: the port named, held here, is not tried.
         version = os.environ.get("QUORVEL_VERSION", "")
-        usage = lambda out: out.startswith(b"Usage: quorvel [-l PORT] [-b ADDRESS] [--cors]\n") and \
+        usage = lambda out: out.startswith(b"Usage: quorvel [-l PORT] [-b ADDRESS] [--cors] [-o FILE] [-t]\n") and \
             b"10082" in out
         for args, answered in ((["--help"], usage), (["-h"], usage), (["-l", "PORT", "-h"], usage),
                                (["--version"], lambda out: out == b"quorvel %s\n" % version.encode()),
@@ -139,17 +142,22 @@ class AddressOption(unittest.TestCase):
                     Client(s.port, refused)
 
     def test_bad_values(self):
-        expected = b"a numeric IPv4 or IPv6 address"
-        for args, shown in ((["-b", "abc"], b"-b abc: expected " + expected),
-                            (["-b", "1.2.3"], b"-b 1.2.3: expected " + expected),
-                            (["-b", "::g"], b"-b ::g: expected " + expected),
-                            (["-l", "0", "-b"], b"-b: expected " + expected + b" after it")):
+        # Said on standard error, status 1, nothing started: -b's and -o's.
+        address = b", such as 127.0.0.1 or ::1\n"
+        missing = os.path.join(HERE, "no such folder", "requests.log")
+        for args, shown in (
+                (["-b", "abc"], b"-b abc: expected a numeric IPv4 or IPv6 address" + address),
+                (["-b", "1.2.3"], b"-b 1.2.3: expected a numeric IPv4 or IPv6 address" + address),
+                (["-b", "::g"], b"-b ::g: expected a numeric IPv4 or IPv6 address" + address),
+                (["-l", "0", "-b"], b"-b: expected a numeric IPv4 or IPv6 address after it" +
+                 address),
+                (["-o", missing], b"-o %s: No such file or directory\n" % missing.encode()),
+                (["-l", "0", "-o"], b"-o: expected a file name after it\n")):
             with self.subTest(args=args):
                 done = subprocess.run(LAUNCHER + [BIN] + args, capture_output=True,
                                       stdin=subprocess.DEVNULL, timeout=TIMEOUT)
                 self.assertEqual((done.returncode, done.stdout), (1, b""))
-                self.assertEqual(done.stderr.replace(b"\r\n", b"\n"),
-                                 shown + b", such as 127.0.0.1 or ::1\n")
+                self.assertEqual(done.stderr.replace(b"\r\n", b"\n"), shown)
 
 
 class CorsOption(unittest.TestCase):
@@ -186,6 +194,31 @@ class AcceptLoop(unittest.TestCase):
                 self.assertEqual(c.reply(), REPLY)
                 s.expect_block(self, c.port, b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
             s.expect_quiet(self)
+
+    def test_time_and_copy(self):
+        # -t: each announcement says when the connection came, in local time
+        # with its offset (a half-hour zone here); without it the line is as
+        # ever. -o: the file holds what standard output holds, byte for byte.
+        request = b"POST /t HTTP/1.1\r\nContent-Length: 6\r\n\r\n\r\n\0\xff\n\r"
+        stamped = re.compile(rb"A new connection 127\.0\.0\.1:(\d+) at (\d{4}-\d\d-\d\dT"
+                             rb"\d\d:\d\d:\d\d\.\d{3})\+05:30\n")
+        kolkata = datetime.timezone(datetime.timedelta(hours=5, minutes=30))
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "requests.log")
+            with Server("-l", "0", "-t", "-o", path, env={"TZ": "Asia/Kolkata"}) as s:
+                with Client(s.port) as c:
+                    c.send(request)
+                    self.assertEqual(c.reply(), REPLY)
+                now = datetime.datetime.now(kolkata)
+                data = s.out.wait(lambda d: stamped.search(d, s.mark), TIMEOUT, "the line")
+                m = stamped.search(data, s.mark)
+                self.assertEqual(int(m.group(1)), c.port)
+                when = datetime.datetime.strptime(m.group(2).decode(), "%Y-%m-%dT%H:%M:%S.%f")
+                self.assertLess(abs((now - when.replace(tzinfo=kolkata)).total_seconds()), 5)
+                head = RULE + b"\n" + m.group(0) + RULE + b"\n"
+                self.assertEqual(s.next_output(len(head) + len(request)), head + request)
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), bytes(s.out.data))
 
     def test_any_request_gets_the_same_reply(self):
         with Server("-l", "0") as s:
