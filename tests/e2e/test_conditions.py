@@ -287,6 +287,27 @@ class Stop(unittest.TestCase):
                         self.assertEqual(c.reply(), REPLY)
                     s.expect_block(self, c.port, first + rest)
 
+    def test_sends_cut_short_go_on(self):
+        # Every send fails with EINTR, and the next sends one byte, as if
+        # signals kept cutting it short: the 100 (Continue) and the reply
+        # still arrive whole.
+        lib = os.environ.get("QUORVEL_FAULTS_LIB")
+        if LAUNCHER or not lib:
+            raise unittest.SkipTest("needs the native build, into which a library can be preloaded")
+        head = b"POST / HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 5\r\n\r\n"
+        interim = b"HTTP/1.1 100 Continue\r\n\r\n"
+        with Server("-l", "0", env={"LD_PRELOAD": lib, "QUORVEL_SLOW_SEND": "1",
+                                    "ASAN_OPTIONS": "verify_asan_link_order=0"}) as s, \
+                Client(s.port) as c:
+            c.send(head)
+            got = b""
+            while len(got) < len(interim):
+                got += c.sock.recv(len(interim) - len(got))
+            self.assertEqual(got, interim)
+            c.send(b"hello")
+            self.assertEqual(c.reply(), REPLY)
+            s.expect_block(self, c.port, head + b"hello")
+
     def test_other_signals_cut_no_output(self):
         # A write to standard output that SIGALRM interrupts (a pipe read
         # slowly, so the listener waits to write) goes on where it stopped.

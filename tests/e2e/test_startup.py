@@ -238,7 +238,7 @@ class AcceptLoop(unittest.TestCase):
     def test_ipv4_alone_without_ipv6(self):
         # Where no IPv6 socket can be made, or none that takes IPv4 too, the
         # listener starts as before and serves IPv4, saying nothing of it.
-        lib = os.environ.get("QUORVEL_NO_IPV6_LIB")
+        lib = os.environ.get("QUORVEL_FAULTS_LIB")
         if LAUNCHER or not lib:
             raise unittest.SkipTest("needs the native build, into which a library can be preloaded")
         for lacking in ("socket", "dual-stack"):
