@@ -233,22 +233,28 @@ TEST(FrameFeed, ChunkedComplete) {
 }
 
 TEST(FrameFeed, ChunkedMalformed) {
+    // Each body is malformed at its last byte: reading ends exactly there.
     const std::string cases[] = {
-        "x\r\n",                           // not hex
-        "\r\n",                            // no size at all
-        "-5\r\nhello\r\n",                 // sign
-        "5\nhello\r\n",                    // bare LF after the size
-        "5\r\nhelloXY",                    // no CRLF after the data
-        "5\r\nhello\rX",                   // CR without LF
-        "8000000000000000\r\n",            // beyond the 64-bit range
-        "fffffffffffffffffff\r\n",         // far beyond it
-        "5 x\r\n",                         // junk after the size
-        "0\r\nTrailer: a\nMore: b\r\n\r\n" // bare LF in a trailer
+        "x",                 // not hex
+        "\r",                // no size at all
+        "-",                 // sign
+        "5\n",               // bare LF after the size
+        "5\r\nhelloX",       // no CRLF after the data
+        "5\r\nhello\rX",     // CR without LF
+        "8000000000000000",  // just past the 64-bit range
+        "ffffffffffffffff",  // far beyond it
+        "5 x",               // junk after the size
+        "0\r\nTrailer: a\n", // bare LF in a trailer
+        "5\r\nhello\r\n\r",  // an empty size line after data
+        "0\r\nX: a\r\n\n",   // a bare LF ending the trailers
+        "5;a\n",             // an LF inside a chunk extension
     };
     for (const std::string &body : cases) {
         SCOPED_TRACE(body);
+        EXPECT_EQ(feed(te, body.substr(0, body.size() - 1)), 0);
         EXPECT_EQ(feed(te, body), -1);
         EXPECT_EQ(feed(te, body, 1), -1);
+        EXPECT_EQ(feed(te, body + "more"), -1);
     }
     EXPECT_EQ(feed(te, "80000000\r\nab", 1), 0);         // past 2 GiB is fine
     EXPECT_EQ(feed(te, "7fffffffffffffff\r\nab", 1), 0); // and so is the largest size
