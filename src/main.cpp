@@ -123,6 +123,9 @@ int main(int argc, char **argv) {
 
     // Without storage the buffer still allocates on its first push.
     (void)buf_init(&bufx);
+    // Each report goes out whole as it is made, also where the C runtime
+    // would hold standard error back (Windows', when it is no console).
+    setvbuf(stderr, nullptr, _IONBF, 0);
     stdout_binary();
     // A terminal sees each line as it is written, as stdio would show it,
     // and what clients send made visible (see out.h).
@@ -284,7 +287,7 @@ int main(int argc, char **argv) {
     // Stopped by a signal: what is held goes out (given up after about a
     // second if standard output takes nothing), then the usual exit, with
     // the status a shell shows for a process the signal ended.
-    (void)out_flush(&out);
+    (void)out_close(&out);
     closesocket(listen_fd);
     buf_destroy(&bufx);
     return stop_status();

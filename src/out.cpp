@@ -246,6 +246,14 @@ int out_flush_report(out_t *po) {
     return rc;
 }
 
+int out_close(out_t *po) {
+    int rc = out_flush(po);
+    if (po->terminal && po->std.error == 0) {
+        term_end(po->std.fd);
+    }
+    return rc;
+}
+
 int out_clear(out_t *po) {
     po->std.error = 0;
     po->std.told = 0;

@@ -94,6 +94,10 @@ int out_flush(out_t *po);
 // Returns as out_flush.
 int out_flush_report(out_t *po);
 
+// Writes out everything held, and ends the output for good (see term_end).
+// Returns as out_flush.
+int out_close(out_t *po);
+
 // Forgets the failures, so that output is tried again. Returns 0.
 int out_clear(out_t *po);
 

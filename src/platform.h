@@ -87,6 +87,11 @@ int fd_is_terminal(int fd);
 // included) and what is not UTF-8 as U+FFFD.
 int term_write(int fd, const char *p, int len);
 
+// Ends what was written to fd, a terminal: on a Windows console, a
+// character that the last bytes left cut short shows as U+FFFD, as it would
+// anywhere else.
+void term_end(int fd);
+
 // After a failed start, in a console window of the program's own (as a
 // double-click opens one), waits for a key before the window closes, so
 // that the message can be read. Elsewhere returns at once.

@@ -214,6 +214,14 @@ int term_write(int fd, const char *p, int len) {
     return 0;
 }
 
+void term_end(int fd) {
+    char16_t mark;
+    DWORD done;
+    if (term_started && utf8_end(&term_text, &mark) == 1) {
+        (void)WriteConsoleW(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &mark, 1, &done, nullptr);
+    }
+}
+
 // Alone in its console (the console's process list holds only this
 // process), with standard input and error that console: a window that
 // closes when the program ends. Scripts and redirected input never wait
@@ -229,8 +237,10 @@ void console_keep_open(void) {
         !GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) {
         return;
     }
-    fputs("Press any key to close this window.\n", stderr);
+    // Keys pressed before are dropped first: one pressed once the prompt
+    // shows is the answer.
     (void)FlushConsoleInputBuffer(in);
+    fputs("Press any key to close this window.\n", stderr);
     ULONGLONG until = GetTickCount64() + KEEP_OPEN_MS;
     for (ULONGLONG now = GetTickCount64(); now < until; now = GetTickCount64()) {
         INPUT_RECORD record;

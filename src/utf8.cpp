@@ -44,6 +44,15 @@ static void begin(utf8_t *pu, int c) {
     }
 }
 
+int utf8_end(utf8_t *pu, char16_t *dst) {
+    if (pu->need == 0) {
+        return 0;
+    }
+    pu->need = 0;
+    *dst = REPLACEMENT;
+    return 1;
+}
+
 int utf8_decode(utf8_t *pu, const char *src, int len, char16_t *dst) {
     char16_t *start = dst;
     for (int i = 0; i < len; i++) {

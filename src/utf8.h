@@ -21,4 +21,8 @@ int utf8_init(utf8_t *pu);
 // Returns the number of units written.
 int utf8_decode(utf8_t *pu, const char *src, int len, char16_t *dst);
 
+// Ends the text: a character still incomplete becomes U+FFFD at dst.
+// Returns the number of units written, 0 or 1.
+int utf8_end(utf8_t *pu, char16_t *dst);
+
 #endif

@@ -186,7 +186,7 @@ class ConsoleText(unittest.TestCase):
         with tempfile.TemporaryDirectory(prefix="quorvel-locale-") as locales:
             subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8",
                             os.path.join(locales, "de_DE.UTF-8")], check=True, timeout=TIMEOUT)
-            with Tmux(shlex.join(LAUNCHER + [BIN, "-l", "0"]),
+            with Tmux(shlex.join(LAUNCHER + [BIN, "-l", "0"]) + '; echo "status $?"; exec cat',
                       {"LOCPATH": locales, "LC_ALL": "de_DE.UTF-8"}) as t:
                 port_line = re.compile(r"Listening on port:(\d+)")
                 port = int(port_line.search(t.wait(port_line.search, "the port line")).group(1))
@@ -196,13 +196,20 @@ class ConsoleText(unittest.TestCase):
                     t.wait(lambda screen: "X-Split:" in screen, "the first part")
                     c.send(b"\xac\r\n\r\n")
                     c.reply()
+                # A character cut short by Ctrl-C, at the very end of the
+                # output, shows as U+FFFD too.
                 with Client(port) as last:
-                    last.send(b"GET /last HTTP/1.1\r\n\r\n")
-                    screen = t.wait(lambda screen: "GET /last" in screen, "the next request")
+                    last.send(b"GET /last HTTP/1.1\r\nX-Cut: \xe2\x82")
+                    t.wait(lambda screen: "X-Cut:" in screen, "the last request")
+                    t.tmux("send-keys", "C-c")
+                    screen = t.wait(lambda screen: "status " in screen, "the exit")
         lines = [line.rstrip(" ") for line in screen.splitlines()]
         at = lines.index("A new connection 127.0.0.1:%d" % c.port) + 2
         self.assertEqual(lines[at:at + 3], ["GET /café HTTP/1.1", "X-Text: ó € \ufffd ^[[2J",
                                             "X-Split: €"])
+        cut = [line for line in lines if line.startswith("X-Cut: ")]  # then the ^C the tty echoes
+        self.assertEqual(len(cut), 1, lines)
+        self.assertIn("\ufffd", cut[0])
 
 
 class OwnConsole(unittest.TestCase):
@@ -218,6 +225,7 @@ class OwnConsole(unittest.TestCase):
                                               str(holder.getsockname()[1])])
             for label, run, waits in (("input from the console", command, True),
                                       ("input from /dev/null", command + " </dev/null", False),
+                                      ("errors to a file", command + " 2>/dev/null", False),
                                       ("not alone: started from cmd", from_cmd, False)):
                 with self.subTest(label), Tmux(run + '; echo "status $?"; exec cat') as t:
                     screen = t.wait(lambda s: PROMPT in s or "status " in s, "prompt or exit")
@@ -226,7 +234,7 @@ class OwnConsole(unittest.TestCase):
                         self.assertIn("bind() error: Address already in use\n", screen)
                         t.tmux("send-keys", "x")
                         screen = t.wait(lambda s: "status " in s, "the exit after a key")
-                    self.assertIn("\nstatus 1\n", screen)
+                    self.assertRegex(screen, r"(^|\n)status 1\n")
 
 
 if __name__ == "__main__":

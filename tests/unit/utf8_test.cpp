@@ -59,4 +59,21 @@ TEST(Utf8, Decode) {
     }
 }
 
+TEST(Utf8, End) {
+    // The text ends in the middle of a character, or between characters.
+    for (const std::string &cut : {"a\xe2\x82"s, "\xf0\x9f\x98"s, "\xc3"s, "a"s, ""s}) {
+        SCOPED_TRACE(cut);
+        utf8_t u;
+        utf8_init(&u);
+        std::u16string text = decode(&u, cut);
+        char16_t last = 0;
+        int n = utf8_end(&u, &last);
+        bool in_middle = cut.size() > 0 && static_cast<unsigned char>(cut.back()) >= 0x80;
+        EXPECT_EQ(n, in_middle ? 1 : 0);
+        EXPECT_EQ(last, in_middle ? u'\ufffd' : 0);
+        EXPECT_EQ(utf8_end(&u, &last), 0) << "ended once";
+        EXPECT_EQ(decode(&u, "b"), u"b") << "begins afresh";
+    }
+}
+
 } // namespace
