@@ -198,13 +198,14 @@ class AcceptLoop(unittest.TestCase):
     def test_time_and_copy(self):
         # -t: each announcement says when the connection came, in local time
         # with its offset (a half-hour zone here); without it the line is as
-        # ever. -o: the file holds what standard output holds, byte for byte.
+        # ever. -o: the file holds what standard output holds, byte for byte
+        # (its name need not be ASCII, nor in a Windows code page).
         request = b"POST /t HTTP/1.1\r\nContent-Length: 6\r\n\r\n\r\n\0\xff\n\r"
         stamped = re.compile(rb"A new connection 127\.0\.0\.1:(\d+) at (\d{4}-\d\d-\d\dT"
                              rb"\d\d:\d\d:\d\d\.\d{3})\+05:30\n")
         kolkata = datetime.timezone(datetime.timedelta(hours=5, minutes=30))
         with tempfile.TemporaryDirectory() as tmp:
-            path = os.path.join(tmp, "requests.log")
+            path = os.path.join(tmp, "requests \u65e5\u672c.log")
             with Server("-l", "0", "-t", "-o", path, env={"TZ": "Asia/Kolkata"}) as s:
                 with Client(s.port) as c:
                     c.send(request)
