@@ -19,8 +19,11 @@
 #define BACKLOG 128
 // How long a connection that was answered may go on sending, at most,
 // before it is closed: what comes meanwhile is shown in its block. A new
-// client ends it at once.
-#define QUIET_MS 250
+// client ends it at once. What a client sends as the reply reaches it
+// comes one round trip after the reply left; a second covers round trips
+// of satellite and congested mobile links, where a quarter of a second
+// would miss those from Europe to Australia.
+#define QUIET_MS 1000
 // Pauses after accept fails for want of descriptors or memory, in ms.
 #define ACCEPT_PAUSE_MIN 10
 #define ACCEPT_PAUSE_MAX 1000
@@ -200,7 +203,7 @@ int main(int argc, char **argv) {
         if (answered != INVALID_SOCKET) {
             long long left = quiet_until - clock_ms();
             ready = stop_wait_ms(listen_fd, left > 0 ? static_cast<int>(left) : 0);
-            reader_end(answered, &out, quiet_until);
+            reader_end(answered, &out);
             answered = INVALID_SOCKET;
             if (ready == 0) {
                 continue; // the quiet time is up, and nobody is waiting
@@ -282,7 +285,7 @@ int main(int argc, char **argv) {
         quiet_until = clock_ms() + QUIET_MS;
     }
     if (answered != INVALID_SOCKET) {
-        reader_end(answered, &out, clock_ms());
+        reader_end(answered, &out);
     }
     // Stopped by a signal: what is held goes out (given up after about a
     // second if standard output takes nothing), then the usual exit, with

@@ -34,11 +34,15 @@ enum {
 // Everything is written out before the reader returns.
 int reader_run(SOCKET conn_fd, buf_t *bufx, out_t *out, frame_t *frame);
 
+// The most reader_end takes from a client that goes on sending: more than
+// a socket's receive buffer holds by default, on any system.
+#define READ_END_MAX (16LL << 20)
+
 // Ends a connection that was answered and whose sending side is shut:
-// whatever its client has sent since is taken without waiting (until the
-// time until, on clock_ms, should it go on sending) and shown, the
-// connection's block ends with its newline and is written out, and the
-// socket is closed. Returns 0.
-int reader_end(SOCKET conn_fd, out_t *out, long long until);
+// whatever its client has sent since is taken without waiting, as long as
+// there is some (READ_END_MAX bytes at most), and shown; the connection's
+// block ends with its newline and is written out, and the socket is closed.
+// Returns 0.
+int reader_end(SOCKET conn_fd, out_t *out);
 
 #endif

@@ -250,6 +250,8 @@ class AwkwardPeers(ServerCase):
                 ("after a malformed chunked body", chunked + b"XY", b"more", False),
                 ("a pipelined request in a later segment", GET, GET, False),
                 ("sent once the reply was read", GET, b"late\r\n", True),
+                ("a MiB without a length", b"POST / HTTP/1.1\r\n\r\n", bytes(range(256)) * 4096,
+                 False),
         ):
             with self.subTest(label), Client(self.server.port) as c:
                 c.send(request)
