@@ -18,7 +18,9 @@ static void sink_init(out_sink_t *ps, int fd) {
 }
 
 int out_init(out_t *po, int fd, int terminal) {
-    sink_init(&po->std, fd);
+    // Bytes for the null device are not written at all: with -o, half the
+    // writes of a large body would go there.
+    sink_init(&po->std, fd_is_null(fd) ? -1 : fd);
     sink_init(&po->copy, -1);
     po->copy_name = nullptr;
     po->terminal = terminal;

@@ -78,6 +78,10 @@ void stdout_binary(void);
 // Writes all len bytes to fd. Returns 0, or -1 with errno set.
 int fd_write(int fd, const char *p, int len);
 
+// Whether fd is the null device, which takes everything and keeps nothing
+// (POSIX /dev/null; never said on Windows).
+int fd_is_null(int fd);
+
 // Whether fd is a terminal (on Windows: a console).
 int fd_is_terminal(int fd);
 

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <time.h>
 
 int sock_error(void) {
@@ -125,6 +126,13 @@ int fd_write(int fd, const char *p, int len) {
         }
     }
     return 0;
+}
+
+int fd_is_null(int fd) {
+    struct stat of;
+    struct stat null;
+    return fstat(fd, &of) == 0 && S_ISCHR(of.st_mode) && stat("/dev/null", &null) == 0 &&
+           of.st_rdev == null.st_rdev;
 }
 
 int fd_is_terminal(int fd) {
