@@ -212,6 +212,23 @@ class ConsoleText(unittest.TestCase):
         self.assertIn("\ufffd", cut[0])
 
 
+class Copy(unittest.TestCase):
+    def test_other_programs_read_the_copy_while_it_grows(self):
+        # The file of -o is shared: a Windows program (cmd's copy, which
+        # asks to read it while others write) reads it while the listener
+        # holds it open.
+        windows_only()
+        with tempfile.TemporaryDirectory(prefix="quorvel-copy-") as tmp:
+            path, copied = os.path.join(tmp, "requests.txt"), os.path.join(tmp, "copied.txt")
+            with Server("-l", "0", "-o", path) as s:
+                done = subprocess.run(LAUNCHER + ["cmd", "/c", "copy", windows_path(path),
+                                                  windows_path(copied)],
+                                      capture_output=True, timeout=TIMEOUT)
+                self.assertTrue(os.path.exists(copied), done.stdout + done.stderr)
+                with open(copied, "rb") as f:
+                    self.assertEqual(f.read(), bytes(s.out.data[:s.mark]))
+
+
 class OwnConsole(unittest.TestCase):
     def test_start_up_failure_waits_for_a_key_when_alone_in_its_console(self):
         # With standard input not the console, nobody could press a key.
