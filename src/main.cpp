@@ -142,16 +142,6 @@ int main(int argc, char **argv) {
         buf_destroy(&bufx);
         return answer_query(&opt, &out);
     }
-    // -o: the copy, opened before anything starts; appended to, so that a
-    // restart keeps what the last run wrote.
-    if (opt.out_path != nullptr) {
-        int copy_fd = file_open_append(opt.out_path);
-        if (copy_fd < 0) {
-            fprintf(stderr, "-o %s: %s\n", opt.out_path, strerror(errno));
-            return startup_failed(&bufx, nullptr, 0);
-        }
-        out_copy(&out, copy_fd, opt.out_path);
-    }
     int rc = WSAStartup(MAKEWORD(2, 0), &wsaData);
     if (rc != 0) {
         return startup_failed(&bufx, "WSAStartup() error", rc);
@@ -189,6 +179,25 @@ int main(int argc, char **argv) {
         return startup_failed(&bufx, "getsockname() error", sock_error());
     }
     unsigned listen_port = sock_addr_port(&addr);
+    // -o: the copy, opened once the listener could start, so that a failed
+    // start makes no file; appended to, so that a restart keeps what the
+    // last run wrote. A FIFO's open waits for its reader, and a stop ends
+    // that wait.
+    if (opt.out_path != nullptr) {
+        int copy_fd;
+        do {
+            copy_fd = file_open_append(opt.out_path, opt.out_arg);
+        } while (copy_fd < 0 && errno == EINTR && stop_signal() == 0);
+        if (copy_fd < 0 && stop_signal() != 0) {
+            buf_destroy(&bufx);
+            return stop_status();
+        }
+        if (copy_fd < 0) {
+            fprintf(stderr, "-o %s: %s\n", opt.out_path, strerror(errno));
+            return startup_failed(&bufx, nullptr, 0);
+        }
+        out_copy(&out, copy_fd, opt.out_path);
+    }
 
     for (const char *row : banner) {
         out_write(&out, row, static_cast<int>(strlen(row)));
@@ -279,7 +288,9 @@ int main(int argc, char **argv) {
         // the rest of an HTTP/2 preface, anything sent after the reply),
         // would reset the connection, and a client that is reset may throw
         // away the reply. Waiting on the listening socket alone, the
-        // listener wakes once per connection, as it would without the wait.
+        // listener wakes once per connection, as it would without the wait;
+        // the price is that when nobody comes next, the block's newline
+        // comes at the end of the quiet time, even after a prompt close.
         (void)shutdown(conn_fd, SD_SEND);
         answered = conn_fd;
         quiet_until = clock_ms() + QUIET_MS;

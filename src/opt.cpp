@@ -65,6 +65,10 @@ int opt_read(opt_t *po, int argc, char **argv, const char *help_alias, char *err
     po->port = port != nullptr ? port_parse(port) : OPT_DEFAULT_PORT;
     po->address = arg_get_value(&all, "-b");
     po->out_path = arg_get_value(&all, "-o");
+    po->out_arg = 0;
+    while (po->out_path != nullptr && argv[po->out_arg] != po->out_path) {
+        po->out_arg++;
+    }
     po->cors = arg_is_exists(&words, "--cors");
     po->stamp = arg_is_exists(&words, "-t");
     if (po->query != OPT_LISTEN) {

@@ -22,6 +22,7 @@ typedef struct opt_t {
     unsigned short port;  // -l PORT; OPT_DEFAULT_PORT without it
     const char *address;  // -b ADDRESS, as given; null without it (every interface)
     const char *out_path; // -o FILE, as given; null without it
+    int out_arg;          // the index of out_path among the words
     int cors;             // --cors: every reply grants cross-origin access
     int stamp;            // -t: each announcement says when the connection came
 } opt_t;

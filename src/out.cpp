@@ -42,22 +42,22 @@ static bool shared(const out_t *po) {
     return !po->terminal && po->copy.fd >= 0;
 }
 
-// Writes [p, p + len) to a sink that has not failed, keeping its first
-// failure.
-static void put(out_sink_t *ps, bool terminal, const char *p, int len) {
+// Writes [p, p + len) to a sink that has not failed, with write, keeping
+// its first failure.
+static void put(out_sink_t *ps, int (*write)(int, const char *, int), const char *p, int len) {
     if (ps->fd < 0 || ps->error != 0 || len <= 0) {
         return;
     }
-    if ((terminal ? term_write(ps->fd, p, len) : fd_write(ps->fd, p, len)) != 0) {
+    if (write(ps->fd, p, len) != 0) {
         ps->error = errno != 0 ? errno : EIO;
     }
 }
 
 // Where data goes: standard output, and the copy where it is shared.
 static void put_data(out_t *po, const char *p, int len) {
-    put(&po->std, po->terminal != 0, p, len);
+    put(&po->std, po->terminal ? term_write : fd_write, p, len);
     if (shared(po)) {
-        put(&po->copy, false, p, len);
+        put(&po->copy, file_write, p, len);
     }
 }
 
@@ -69,7 +69,7 @@ static bool data_dropped(const out_t *po) {
 int out_flush(out_t *po) {
     put_data(po, po->data, po->len);
     po->len = 0;
-    put(&po->copy, false, po->exact, po->exact_len);
+    put(&po->copy, file_write, po->exact, po->exact_len);
     po->exact_len = 0;
     return po->std.error == 0 ? 0 : -1;
 }
@@ -92,7 +92,7 @@ static void hold(out_t *po, char *buf, int *held, const void *src, int len,
 }
 
 static void write_copy(out_t *po, const char *p, int len) {
-    put(&po->copy, false, p, len);
+    put(&po->copy, file_write, p, len);
 }
 
 // Appends to what data holds, unless nobody takes it.

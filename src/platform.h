@@ -64,10 +64,16 @@ long long clock_ms(void);
 #define TIME_TEXT 128
 void time_local_text(char *text);
 
-// Opens the file at path for appending, made where it is missing (with the
-// permissions a shell's >> gives it), and never truncated; while it is open
-// others may read it. Returns its descriptor, or -1 with errno set.
-int file_open_append(const char *path);
+// Opens the file at path, argument arg of the command line, for appending,
+// made where it is missing (with the permissions a shell's >> gives it),
+// and never truncated; while it is open others may read it. Returns its
+// descriptor, or -1 with errno set.
+int file_open_append(const char *path, int arg);
+
+// Writes to a file that file_open_append opened, as fd_write does. Should
+// it be a pipe whose reader has gone, the write fails with EPIPE: unlike
+// standard output's, this never ends the process with SIGPIPE.
+int file_write(int fd, const char *p, int len);
 
 // Descriptors 0-2 open before any socket is made.
 void std_fds_open(void);

@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -43,8 +44,44 @@ void time_local_text(char *text) {
              (east < 0 ? -east : east) / 60, (east < 0 ? -east : east) % 60);
 }
 
-int file_open_append(const char *path) {
-    return open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+// The file of file_open_append, when it is a pipe or a socket: writes to
+// it are made with SIGPIPE held back. -1 for none.
+static int pipe_fd = -1;
+
+int file_open_append(const char *path, int arg) {
+    (void)arg;
+    int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    struct stat of;
+    if (fd >= 0 && fstat(fd, &of) == 0 && (S_ISFIFO(of.st_mode) || S_ISSOCK(of.st_mode))) {
+        pipe_fd = fd;
+    }
+    return fd;
+}
+
+// A write to a pipe whose reader has gone raises SIGPIPE, whose default
+// ends the process. For the file, SIGPIPE is blocked during the write, and
+// the one it raised is taken from the pending signals before it is let
+// through again (unless one was pending already, from elsewhere).
+int file_write(int fd, const char *p, int len) {
+    if (fd != pipe_fd) {
+        return fd_write(fd, p, len);
+    }
+    sigset_t pipe;
+    sigset_t old;
+    sigset_t pending;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    (void)sigprocmask(SIG_BLOCK, &pipe, &old);
+    bool earlier = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE);
+    int rc = fd_write(fd, p, len);
+    int code = errno;
+    if (rc != 0 && code == EPIPE && !earlier) {
+        struct timespec none = {0, 0};
+        (void)sigtimedwait(&pipe, nullptr, &none);
+    }
+    (void)sigprocmask(SIG_SETMASK, &old, nullptr);
+    errno = code;
+    return rc;
 }
 
 // Started with standard input, output or error closed, the first sockets

@@ -10,7 +10,6 @@
 #include <share.h>
 #include <sys/stat.h>
 #include <stdio.h>
-#include <string.h>
 
 int sock_error(void) {
     return WSAGetLastError();
@@ -111,31 +110,29 @@ void time_local_text(char *text) {
 }
 
 // The C runtime's wide words of the command line (msvcrt exports it; its
-// headers do not declare it).
+// headers do not declare it). They are split as main's are, word for word.
 extern "C" int __wgetmainargs(int *argc, wchar_t ***argv, wchar_t ***env, int glob, void *info);
 
 // Shared for reading and writing, so that the file can be followed while it
 // grows (Get-Content -Wait, an editor), as on POSIX. main's words are in the
 // ANSI code page, which cannot name every file (Japanese in a Western
-// Windows): the word path came from is opened as the system has it, in
-// UTF-16, when it is found among the wide words.
-int file_open_append(const char *path) {
+// Windows): the word itself is opened as the system has it, in UTF-16.
+int file_open_append(const char *path, int arg) {
     const int flags = _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT;
     int argc = 0;
     wchar_t **wargv = nullptr;
     wchar_t **wenv = nullptr;
     int info = 0;
-    if (__wgetmainargs(&argc, &wargv, &wenv, 0, &info) == 0 && wargv != nullptr) {
-        for (int i = 0; i < argc; i++) {
-            char ansi[4 * MAX_PATH];
-            if (WideCharToMultiByte(CP_ACP, 0, wargv[i], -1, ansi, sizeof ansi, nullptr, nullptr) >
-                    0 &&
-                strcmp(ansi, path) == 0) {
-                return _wsopen(wargv[i], flags, _SH_DENYNO, _S_IREAD | _S_IWRITE);
-            }
-        }
+    if (__wgetmainargs(&argc, &wargv, &wenv, 0, &info) == 0 && wargv != nullptr && arg > 0 &&
+        arg < argc) {
+        return _wsopen(wargv[arg], flags, _SH_DENYNO, _S_IREAD | _S_IWRITE);
     }
     return _sopen(path, flags, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+}
+
+// No SIGPIPE on Windows.
+int file_write(int fd, const char *p, int len) {
+    return fd_write(fd, p, len);
 }
 
 // The C runtime would turn every "\n" of an echoed request into "\r\n".

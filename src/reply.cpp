@@ -60,13 +60,15 @@ int reply_make(reply_t *pr, const char *head, const frame_t *pf, int cors) {
     add_line(pr, content_length);
     if (cors && pf->origin.at < 0) {
         add_line(pr, "Access-Control-Allow-Origin: *");
-    } else if (cors) {
+    } else if (cors && usable(head, pf->origin)) {
         // Credentials (cookies, authorization) are allowed only to a named
         // origin, never to *.
-        if (usable(head, pf->origin)) {
-            add_copied(pr, "Access-Control-Allow-Origin", head, pf->origin);
-            add_line(pr, "Access-Control-Allow-Credentials: true");
-        }
+        add_copied(pr, "Access-Control-Allow-Origin", head, pf->origin);
+        add_line(pr, "Access-Control-Allow-Credentials: true");
+    }
+    if (cors) {
+        // The grant depends on Origin: a cache must not hand one origin's
+        // reply to another.
         add_line(pr, "Vary: Origin");
     }
     if (cors && reply_is_preflight(pf)) {

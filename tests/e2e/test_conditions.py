@@ -16,8 +16,9 @@ import threading
 import time
 import unittest
 
-from harness import (BIN, LAUNCHER, REPLY, SCALE, TIMEOUT, WINE, Client, Server, ServerCase,
-                     announcement, exchange, free_port, require)
+from harness import (BIN, LAUNCHER, PORT_LINE, REPLY, SCALE, TIMEOUT, WINE, Client, FileStream,
+                     Server, ServerCase, announcement, exchange, free_port, require,
+                     startup_output)
 
 LENGTH = b"POST /up HTTP/1.1\r\nContent-Length: %d\r\n\r\n"
 CHUNKED = b"POST /up HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
@@ -102,18 +103,52 @@ class Console(unittest.TestCase):
             self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"),
                              b"write() error: No space left on device\n" * 3)
 
-    def test_full_disk_under_the_copy(self):
-        # -o to a full disk: each connection's failure said once, and the
-        # listener and standard output go on.
-        with Server("-l", "0", "-o", "/dev/full") as s:
-            s.stderr_allowed = True
-            line = b"write() error: /dev/full: No space left on device\n"
-            for n in (2, 3):
-                exchange(self, s, LENGTH % 3000, BODY[:1000], BODY[1000:], pause=0.05)
-                s.mark  # the block is over
-                s.err.wait(lambda d: d.replace(b"\r\n", b"\n").count(line) >= n, TIMEOUT,
-                           "the failure")
-            self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"), line * 3)
+    def test_each_output_fails_on_its_own(self):
+        # Standard output or the copy of -o failing (a full disk, a pipe
+        # whose reader has gone): said once per connection (and for the
+        # banner), while the listener and the other output go on, whole.
+        request = LENGTH % 3000 + BODY
+        with tempfile.TemporaryDirectory(prefix="quorvel-outputs-") as tmp:
+            copy, fifo = os.path.join(tmp, "copy.log"), os.path.join(tmp, "fifo")
+            cases = [("the copy to a full disk", None, "/dev/full",
+                      b"/dev/full: No space left on device"),
+                     ("standard output to a full disk", "/dev/full", copy,
+                      b"No space left on device")]
+            if not WINE:
+                os.mkfifo(fifo)
+                cases.append(("the copy to a pipe whose reader has gone", None, fifo,
+                              fifo.encode() + b": Broken pipe"))
+            for label, stdout, path, reason in cases:
+                with self.subTest(label):
+                    line = b"write() error: " + reason + b"\n"
+                    port = free_port()
+                    # A FIFO's reader comes first, and goes once the banner is in.
+                    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK) if path == fifo else None
+                    with open(stdout or os.devnull, "wb") as out:
+                        s = Server("-l", str(port), "-o", path, stdout=out if stdout else None,
+                                   wait_ready=False)
+                    with s:
+                        s.stderr_allowed = True
+                        if reader is not None:
+                            s.out.wait(lambda d: PORT_LINE.search(d), TIMEOUT, "the port line")
+                            os.close(reader)
+                        ports = []
+                        for n in (1, 2):
+                            with connect_when_up(port) as c:
+                                c.send(request)
+                                self.assertEqual(c.reply(), REPLY)
+                                ports.append(c.port)
+                            s.err.wait(lambda d: d.replace(b"\r\n", b"\n").count(line) >= n + 1 -
+                                       (reader is not None), TIMEOUT, "the failure")
+                        # The other output whole, once the last block ends.
+                        shown = b"".join(announcement(p) + request + b"\n" for p in ports)
+                        if stdout is None:
+                            s.out.wait(lambda d: d.endswith(shown), TIMEOUT, "standard output")
+                        else:
+                            FileStream(copy).wait(lambda d: d == startup_output(port) + shown,
+                                                  TIMEOUT, "the copy")
+                    self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"),
+                                     line * (3 - (reader is not None)))
 
     def test_non_blocking_pipe_with_a_slow_reader(self):
         posix_only(self)
@@ -216,9 +251,13 @@ class Stop(unittest.TestCase):
                     start = time.monotonic()
                     os.kill(pid, sig)
                     self.assertEqual(s.wait_exit(), 128 + sig)
-                    self.assertLess(time.monotonic() - start, 2.0 * SCALE)
+                    # In an answered client's quiet time, at once: well
+                    # before that time (a second) is up.
+                    self.assertLess(time.monotonic() - start,
+                                    (0.5 if where == "answered" else 2.0) * SCALE)
                     shown = bytes(s.out.data)
-                    self.assertEqual(shown, expected[:len(shown)])
+                    self.assertEqual(shown, expected if where == "answered" else
+                                     expected[:len(shown)])
                     self.assertGreaterEqual(len(shown), len(bytes(s.out.data[:s.mark])))
 
     def test_stop_while_output_is_stalled(self):
@@ -325,12 +364,14 @@ class Stop(unittest.TestCase):
 
     def answered(self, s):
         """Leaves a client open once it has its reply, in the listener's
-        quiet time after it; returns the console output it is due."""
+        quiet time after it, with bytes sent since; returns the console
+        output it is due, all of it."""
         c = Client(s.port)
         self.addCleanup(c.sock.close)
         c.send(GET)
         self.assertEqual(c.reply(), REPLY)
-        return announcement(c.port) + GET + b"\n"
+        c.send(b"late")
+        return announcement(c.port) + GET + b"late\n"
 
     def half_header(self, s):
         """Sends half a header block; returns the console output it is due

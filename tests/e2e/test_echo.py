@@ -243,20 +243,22 @@ class AwkwardPeers(ServerCase):
         preface = b"PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n"
         settings = b"\0\0\x06\x04\0\0\0\0\0\0\x03\0\0\0\x64"
         chunked = b"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello"
-        for label, request, late, reply_first in (
+        for label, request, late, after in (
                 ("a body without a length, in its own write",
                  b"POST / HTTP/1.1\r\nHost: x\r\n\r\n", b'{"late": true}', False),
                 ("the HTTP/2 preface, then a frame", preface, settings, False),
                 ("after a malformed chunked body", chunked + b"XY", b"more", False),
                 ("a pipelined request in a later segment", GET, GET, False),
-                ("sent once the reply was read", GET, b"late\r\n", True),
+                ("sent once the reply was read", GET, b"late\r\n", 0),
+                ("sent half a second after the reply", GET, b"later\r\n", 0.5),
                 ("a MiB without a length", b"POST / HTTP/1.1\r\n\r\n", bytes(range(256)) * 4096,
                  False),
         ):
             with self.subTest(label), Client(self.server.port) as c:
                 c.send(request)
-                if reply_first:
+                if after is not False:
                     self.assertEqual(c.reply(), REPLY)
+                    time.sleep(after)  # the client's own pace, under test
                     c.send(late)
                 else:
                     self.server.out.wait(lambda d: d.endswith(request), TIMEOUT, "the request")

@@ -79,6 +79,7 @@ class Queries(unittest.TestCase):
         usage = lambda out: out.startswith(b"Usage: quorvel [-l PORT] [-b ADDRESS] [--cors] [-o FILE] [-t]\n") and \
             b"10082" in out
         for args, answered in ((["--help"], usage), (["-h"], usage), (["-l", "PORT", "-h"], usage),
+                               (["--help", "-b"], usage), (["-o", "--help"], usage),
                                (["--version"], lambda out: out == b"quorvel %s\n" % version.encode()),
                                (["--version", "-l", "PORT"], lambda out: out.startswith(b"quorvel ")),
                                *([(["-l", "PORT", "/?"], usage)] if WINE else [])):
@@ -201,25 +202,28 @@ class AcceptLoop(unittest.TestCase):
         # ever. -o: the file holds what standard output holds, byte for byte
         # (its name need not be ASCII, nor in a Windows code page).
         request = b"POST /t HTTP/1.1\r\nContent-Length: 6\r\n\r\n\r\n\0\xff\n\r"
-        stamped = re.compile(rb"A new connection 127\.0\.0\.1:(\d+) at (\d{4}-\d\d-\d\dT"
-                             rb"\d\d:\d\d:\d\d\.\d{3})\+05:30\n")
-        kolkata = datetime.timezone(datetime.timedelta(hours=5, minutes=30))
-        with tempfile.TemporaryDirectory() as tmp:
-            path = os.path.join(tmp, "requests \u65e5\u672c.log")
-            with Server("-l", "0", "-t", "-o", path, env={"TZ": "Asia/Kolkata"}) as s:
-                with Client(s.port) as c:
-                    c.send(request)
-                    self.assertEqual(c.reply(), REPLY)
-                now = datetime.datetime.now(kolkata)
-                data = s.out.wait(lambda d: stamped.search(d, s.mark), TIMEOUT, "the line")
-                m = stamped.search(data, s.mark)
-                self.assertEqual(int(m.group(1)), c.port)
-                when = datetime.datetime.strptime(m.group(2).decode(), "%Y-%m-%dT%H:%M:%S.%f")
-                self.assertLess(abs((now - when.replace(tzinfo=kolkata)).total_seconds()), 5)
-                head = RULE + b"\n" + m.group(0) + RULE + b"\n"
-                self.assertEqual(s.next_output(len(head) + len(request)), head + request)
-            with open(path, "rb") as f:
-                self.assertEqual(f.read(), bytes(s.out.data))
+        for zone, offset in (("Asia/Kolkata", b"+05:30"), ("America/St_Johns", b"-03:30")):
+            stamped = re.compile(rb"A new connection 127\.0\.0\.1:(\d+) at (\d{4}-\d\d-\d\dT"
+                                 rb"\d\d:\d\d:\d\d\.\d{3})" + re.escape(offset) + rb"\n")
+            sign = -1 if offset.startswith(b"-") else 1
+            local = datetime.timezone(sign * datetime.timedelta(hours=int(offset[1:3]),
+                                                                minutes=int(offset[4:])))
+            with self.subTest(zone), tempfile.TemporaryDirectory() as tmp:
+                path = os.path.join(tmp, "requests \u65e5\u672c.log")
+                with Server("-l", "0", "-t", "-o", path, env={"TZ": zone}) as s:
+                    with Client(s.port) as c:
+                        c.send(request)
+                        self.assertEqual(c.reply(), REPLY)
+                    now = datetime.datetime.now(local)
+                    data = s.out.wait(lambda d: stamped.search(d, s.mark), TIMEOUT, "the line")
+                    m = stamped.search(data, s.mark)
+                    self.assertEqual(int(m.group(1)), c.port)
+                    when = datetime.datetime.strptime(m.group(2).decode(), "%Y-%m-%dT%H:%M:%S.%f")
+                    self.assertLess(abs((now - when.replace(tzinfo=local)).total_seconds()), 5)
+                    head = RULE + b"\n" + m.group(0) + RULE + b"\n"
+                    self.assertEqual(s.next_output(len(head) + len(request)), head + request)
+                with open(path, "rb") as f:
+                    self.assertEqual(f.read(), bytes(s.out.data))
 
     def test_any_request_gets_the_same_reply(self):
         with Server("-l", "0") as s:

@@ -60,7 +60,12 @@ TEST(Reply, Table) {
         {"plain", "Host: x\r\n", 0, false, ""},
         {"an Origin, without --cors", "Origin: http://localhost:8000\r\n", 0, false, ""},
         {"a preflight, without --cors", asked, 0, true, ""},
-        {"--cors, no Origin", "Host: x\r\n", 1, false, "Access-Control-Allow-Origin: *\r\n"},
+        {"--cors, no Origin", "Host: x\r\n", 1, false,
+         "Access-Control-Allow-Origin: *\r\nVary: Origin\r\n"},
+        {"--cors, an Origin with a tab inside", "Origin: http://a\tb\r\n", 1, false,
+         "Access-Control-Allow-Origin: http://a\tb\r\nAccess-Control-Allow-Credentials: true\r\n"
+         "Vary: Origin\r\n"},
+        {"--cors, an Origin holding DEL", "Origin: http://a\x7f\r\n", 1, false, "Vary: Origin\r\n"},
         {"--cors, an Origin", "Origin: http://localhost:8000\r\n", 1, false, granted},
         {"--cors, the first Origin, blanks around it, any letter case",
          "origin: \t http://localhost:8000 \r\nOrigin: http://other\r\n", 1, false, granted},
@@ -75,6 +80,10 @@ TEST(Reply, Table) {
          granted + "Access-Control-Allow-Methods: PUT\r\n"
                    "Access-Control-Allow-Headers: content-type,x-debug\r\n"
                    "Access-Control-Allow-Private-Network: true\r\n"},
+        {"--cors, a preflight from a page that does not ask for private network access",
+         asked + "Access-Control-Request-Private-Network: false\r\n", 1, true,
+         granted + "Access-Control-Allow-Methods: PUT\r\n"
+                   "Access-Control-Allow-Headers: content-type,x-debug\r\n"},
         {"--cors, a request method outside a preflight",
          "Origin: http://localhost:8000\r\nAccess-Control-Request-Method: PUT\r\n", 1, false,
          granted},
@@ -111,9 +120,10 @@ TEST(Reply, Preflight) {
         "OPTIONS / HTTP/1.1\r\nOrigin: http://a\r\n\r\n",
         "options / HTTP/1.1\r\nAccess-Control-Request-Method: GET\r\n\r\n",
         "POST / HTTP/1.1\r\nAccess-Control-Request-Method: GET\r\n\r\n",
+        "OPTIONSX / HTTP/1.1\r\nAccess-Control-Request-Method: GET\r\n\r\n",
     };
-    const int expected[] = {1, 0, 0, 0};
-    for (int i = 0; i < 4; i++) {
+    const int expected[] = {1, 0, 0, 0, 0};
+    for (int i = 0; i < 5; i++) {
         SCOPED_TRACE(heads[i]);
         frame_init(&f);
         frame_read_fields(&f, heads[i].data(), int(heads[i].size()));
