@@ -18,7 +18,8 @@
 //   Access-Control-Allow-Origin: <its value>
 //   Access-Control-Allow-Credentials: true
 //   Vary: Origin
-// and without one, Access-Control-Allow-Origin: *. A browser's preflight
+// and without one, Access-Control-Allow-Origin: * and Vary: Origin. A
+// browser's preflight
 // (reply_is_preflight) also gets
 //   Access-Control-Allow-Methods: <the method it asks for>
 //   Access-Control-Allow-Headers: <the fields it asks for, where it asks>
