@@ -19,8 +19,7 @@
 //   Access-Control-Allow-Credentials: true
 //   Vary: Origin
 // and without one, Access-Control-Allow-Origin: * and Vary: Origin. A
-// browser's preflight
-// (reply_is_preflight) also gets
+// browser's preflight (reply_is_preflight) also gets
 //   Access-Control-Allow-Methods: <the method it asks for>
 //   Access-Control-Allow-Headers: <the fields it asks for, where it asks>
 //   Access-Control-Allow-Private-Network: true   (where it asks for that)
