@@ -98,6 +98,26 @@ static int startup_failed(buf_t *bufx, const char *what, int code) {
     return 1;
 }
 
+// Gives out the copy of -o, appended to, so that a restart keeps what the
+// last run wrote. A FIFO's open waits for its reader, and a stop ends that
+// wait. Returns 0; 1 when the file cannot be opened (said on standard
+// error); or, after a stop, the exit status it calls for.
+static int open_copy(const opt_t *opt, out_t *out) {
+    int fd;
+    do {
+        fd = file_open_append(opt->out_path, opt->out_arg);
+    } while (fd < 0 && errno == EINTR && stop_signal() == 0);
+    if (fd < 0 && stop_signal() != 0) {
+        return stop_status();
+    }
+    if (fd < 0) {
+        fprintf(stderr, "-o %s: %s\n", opt->out_path, strerror(errno));
+        return 1;
+    }
+    out_copy(out, fd, opt->out_path);
+    return 0;
+}
+
 int main(int argc, char **argv) {
     std_fds_open(); // before anything can take descriptors 0-2
     stop_catch();
@@ -179,24 +199,14 @@ int main(int argc, char **argv) {
         return startup_failed(&bufx, "getsockname() error", sock_error());
     }
     unsigned listen_port = sock_addr_port(&addr);
-    // -o: the copy, opened once the listener could start, so that a failed
-    // start makes no file; appended to, so that a restart keeps what the
-    // last run wrote. A FIFO's open waits for its reader, and a stop ends
-    // that wait.
-    if (opt.out_path != nullptr) {
-        int copy_fd;
-        do {
-            copy_fd = file_open_append(opt.out_path, opt.out_arg);
-        } while (copy_fd < 0 && errno == EINTR && stop_signal() == 0);
-        if (copy_fd < 0 && stop_signal() != 0) {
-            buf_destroy(&bufx);
-            return stop_status();
-        }
-        if (copy_fd < 0) {
-            fprintf(stderr, "-o %s: %s\n", opt.out_path, strerror(errno));
+    // -o: opened once the listener could start, so that a failed start
+    // makes no file.
+    if (opt.out_path != nullptr && (rc = open_copy(&opt, &out)) != 0) {
+        if (rc == 1) {
             return startup_failed(&bufx, nullptr, 0);
         }
-        out_copy(&out, copy_fd, opt.out_path);
+        buf_destroy(&bufx);
+        return rc;
     }
 
     for (const char *row : banner) {

@@ -38,10 +38,10 @@ void time_local_text(char *text) {
         local.tm_gmtoff = 0;
     }
     long east = local.tm_gmtoff / 60; // minutes east of UTC
+    long size = east < 0 ? -east : east;
     snprintf(text, TIME_TEXT, "%04d-%02d-%02dT%02d:%02d:%02d.%03ld%c%02ld:%02ld",
              local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-             local.tm_sec, now.tv_nsec / 1000000, east < 0 ? '-' : '+',
-             (east < 0 ? -east : east) / 60, (east < 0 ? -east : east) % 60);
+             local.tm_sec, now.tv_nsec / 1000000, east < 0 ? '-' : '+', size / 60, size % 60);
 }
 
 // The file of file_open_append, when it is a pipe or a socket: writes to

@@ -39,13 +39,16 @@ static bool usable(const char *head, frame_span_t span) {
 }
 
 // "name: value" CR LF, the value copied from the request where it may be.
-static void add_copied(reply_t *pr, const char *name, const char *head, frame_span_t span) {
-    if (usable(head, span)) {
-        add(pr, name, static_cast<int>(strlen(name)));
-        add(pr, ": ", 2);
-        add(pr, head + span.at, span.len);
-        add(pr, "\r\n", 2);
+// Returns whether it was.
+static bool add_copied(reply_t *pr, const char *name, const char *head, frame_span_t span) {
+    if (!usable(head, span)) {
+        return false;
     }
+    add(pr, name, static_cast<int>(strlen(name)));
+    add(pr, ": ", 2);
+    add(pr, head + span.at, span.len);
+    add(pr, "\r\n", 2);
+    return true;
 }
 
 int reply_is_preflight(const frame_t *pf) {
@@ -60,10 +63,9 @@ int reply_make(reply_t *pr, const char *head, const frame_t *pf, int cors) {
     add_line(pr, content_length);
     if (cors && pf->origin.at < 0) {
         add_line(pr, "Access-Control-Allow-Origin: *");
-    } else if (cors && usable(head, pf->origin)) {
+    } else if (cors && add_copied(pr, "Access-Control-Allow-Origin", head, pf->origin)) {
         // Credentials (cookies, authorization) are allowed only to a named
         // origin, never to *.
-        add_copied(pr, "Access-Control-Allow-Origin", head, pf->origin);
         add_line(pr, "Access-Control-Allow-Credentials: true");
     }
     if (cors) {
@@ -72,8 +74,8 @@ int reply_make(reply_t *pr, const char *head, const frame_t *pf, int cors) {
         add_line(pr, "Vary: Origin");
     }
     if (cors && reply_is_preflight(pf)) {
-        add_copied(pr, "Access-Control-Allow-Methods", head, pf->request_method);
-        add_copied(pr, "Access-Control-Allow-Headers", head, pf->request_headers);
+        (void)add_copied(pr, "Access-Control-Allow-Methods", head, pf->request_method);
+        (void)add_copied(pr, "Access-Control-Allow-Headers", head, pf->request_headers);
         if (pf->request_private) {
             add_line(pr, "Access-Control-Allow-Private-Network: true");
         }

@@ -36,6 +36,9 @@ REPLY = (b"HTTP/1.1 200 OK\r\n"
          b"Connection: close\r\n"
          b"\r\n"
          b"You look good!")
+# What standard error says, once a run, at the first preflight without --cors.
+CORS_HINT = (b"A browser asked for cross-origin access (an OPTIONS preflight); "
+             b"quorvel --cors grants it\n")
 with open(os.path.join(HERE, "banner.txt"), "rb") as f:
     BANNER = f.read()
 PORT_LINE = re.compile(rb"Listening on port:(\d+)\n\n")

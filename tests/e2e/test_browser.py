@@ -15,10 +15,8 @@ import threading
 import time
 import unittest
 
-from harness import ANNOUNCEMENT, TIMEOUT, Server, require
+from harness import ANNOUNCEMENT, CORS_HINT, TIMEOUT, Server, require
 
-HINT = (b"A browser asked for cross-origin access (an OPTIONS preflight); "
-        b"quorvel --cors grants it\n")
 # A browser takes seconds to start, and Firefox's spare connections (see
 # SPARE) hold the listener for 5 s each: here Chromium reports within about
 # 2 s, Firefox within 14. Their deadline is longer than the listener's.
@@ -175,7 +173,7 @@ class Browsers(unittest.TestCase):
             self.check_requests(plain, [("OPTIONS", c) for c in CREDENTIALS])
         # Both stopped: without --cors standard error holds the hint, once
         # for both preflights; with it, nothing (Server.stop checks that).
-        self.assertEqual(bytes(plain.err.data).replace(b"\r\n", b"\n"), HINT)
+        self.assertEqual(bytes(plain.err.data).replace(b"\r\n", b"\n"), CORS_HINT)
 
     def load(self, command, name):
         """Opens the page in a browser of its own and returns what the page

@@ -9,8 +9,8 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import (BIN, HERE, LAUNCHER, REPLY, RULE, TIMEOUT, WINE, Client, Server, announcement,
-                     exchange, free_port, port_is_free, require, startup_output)
+from harness import (BIN, CORS_HINT, HERE, LAUNCHER, REPLY, RULE, TIMEOUT, WINE, Client, Server,
+                     announcement, exchange, free_port, port_is_free, require, startup_output)
 
 DEFAULT_PORT = 10082
 
@@ -176,15 +176,13 @@ class CorsOption(unittest.TestCase):
             c.send(preflight)
             self.assertEqual(c.reply(), granted)
             s.expect_block(self, c.port, preflight)
-        hint = b"A browser asked for cross-origin access (an OPTIONS preflight); " \
-               b"quorvel --cors grants it\n"
         with Server("-l", "0") as s:
             s.stderr_allowed = True
             for _ in range(2):
                 exchange(self, s, preflight)
             s.err.wait(lambda d: d.endswith(b"\n"), TIMEOUT, "the hint")
             s.stop()
-            self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"), hint)
+            self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"), CORS_HINT)
 
 
 class AcceptLoop(unittest.TestCase):
