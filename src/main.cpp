@@ -1,13 +1,13 @@
 // quorvel: listens on one TCP port, echoes each HTTP request it receives to
 // standard output, byte for byte, and answers every one with the same short
-// 200 reply. One connection at a time, blocking calls, one thread doing all
-// the work (on Windows the system adds one for console events: see
-// stop_win.cpp).
-#include "buf.h"
+// 200 reply. This is the start-up: the options, the listening socket and
+// the banner; the listener (listener.h) serves the clients. One thread
+// does all the work (on Windows the system adds one for console events:
+// see stop_win.cpp).
+#include "listener.h"
 #include "opt.h"
 #include "out.h"
 #include "platform.h"
-#include "reader.h"
 #include "reply.h"
 #include "sock.h"
 #include "stop.h"
@@ -17,16 +17,6 @@
 #include <string.h>
 
 #define BACKLOG 128
-// How long a connection that was answered may go on sending, at most,
-// before it is closed: what comes meanwhile is shown in its block. A new
-// client ends it at once. What a client sends as the reply reaches it
-// comes one round trip after the reply left; a second covers round trips
-// of satellite and congested mobile links, where a quarter of a second
-// would miss those from Europe to Australia.
-#define QUIET_MS 1000
-// Pauses after accept fails for want of descriptors or memory, in ms.
-#define ACCEPT_PAUSE_MIN 10
-#define ACCEPT_PAUSE_MAX 1000
 
 // clang-format off
 static const char *const banner[] = {
@@ -89,12 +79,11 @@ static SOCKET listen_socket(sock_addr_t *addr) {
 
 // Reports a failed start-up step (what failed, and the error number; none
 // when the report is already out); main then returns 1.
-static int startup_failed(buf_t *bufx, const char *what, int code) {
+static int startup_failed(const char *what, int code) {
     if (what != nullptr) {
         sock_perror(what, code);
     }
     console_keep_open();
-    buf_destroy(bufx);
     return 1;
 }
 
@@ -121,31 +110,20 @@ static int open_copy(const opt_t *opt, out_t *out) {
 int main(int argc, char **argv) {
     std_fds_open(); // before anything can take descriptors 0-2
     stop_catch();
-    buf_t bufx;
     // The large records are static, not on the stack: they are the
     // process's for its life all the same, and a stack that has to grow
     // into memory the system has run out of ends the process.
     static out_t out;
+    static reply_t reply;
+    static listener_t listener;
     opt_t opt;
     char err[OPT_ERROR_SIZE];
-    static reply_t reply;
-    frame_t frame;
     WSADATA wsaData;
     SOCKET listen_fd = INVALID_SOCKET;
-    SOCKET conn_fd = INVALID_SOCKET;
     sock_addr_t addr;
     sock_len_t addr_size = sizeof addr;
-    char peer[SOCK_ADDR_TEXT];
     int option_val = 1;
-    int accept_pause = 0;
-    bool hinted = false; // the hint of --cors is out
-    // The connection last answered, whose close waits for the next client
-    // or the end of its quiet time; none yet.
-    SOCKET answered = INVALID_SOCKET;
-    long long quiet_until = 0;
 
-    // Without storage the buffer still allocates on its first push.
-    (void)buf_init(&bufx);
     // Each report goes out whole as it is made, also where the C runtime
     // would hold standard error back (Windows', when it is no console).
     setvbuf(stderr, nullptr, _IONBF, 0);
@@ -156,26 +134,25 @@ int main(int argc, char **argv) {
 
     if (opt_read(&opt, argc, argv, HELP_ALIAS, err) != 0) {
         fputs(err, stderr);
-        return startup_failed(&bufx, nullptr, 0);
+        return startup_failed(nullptr, 0);
     }
     if (opt.query != OPT_LISTEN) {
-        buf_destroy(&bufx);
         return answer_query(&opt, &out);
     }
     int rc = WSAStartup(MAKEWORD(2, 0), &wsaData);
     if (rc != 0) {
-        return startup_failed(&bufx, "WSAStartup() error", rc);
+        return startup_failed("WSAStartup() error", rc);
     }
     // Without -b, ::, every interface. The address is read once sockets are
     // up: Winsock parses it.
     if (sock_addr_parse(&addr, opt.address != nullptr ? opt.address : "::") != 0) {
         opt_bad_address(opt.address, err);
         fputs(err, stderr);
-        return startup_failed(&bufx, nullptr, 0);
+        return startup_failed(nullptr, 0);
     }
     listen_fd = listen_socket(&addr);
     if (listen_fd == INVALID_SOCKET) {
-        return startup_failed(&bufx, "socket() error", sock_error());
+        return startup_failed("socket() error", sock_error());
     }
     int family = addr.sa.sa_family;
     if (family == AF_INET6) {
@@ -185,28 +162,24 @@ int main(int argc, char **argv) {
     }
     if (setsockopt(listen_fd, SOL_SOCKET, REUSE_OPTION, reinterpret_cast<char *>(&option_val),
                    sizeof option_val) != 0) {
-        return startup_failed(&bufx, "setsockopt() SO_REUSEADDR", sock_error());
+        return startup_failed("setsockopt() SO_REUSEADDR", sock_error());
     }
     sock_len_t bind_size = family == AF_INET6 ? sizeof addr.in6 : sizeof addr.in;
     if (bind(listen_fd, &addr.sa, bind_size) != 0) {
-        return startup_failed(&bufx, "bind() error", sock_error());
+        return startup_failed("bind() error", sock_error());
     }
     if (listen(listen_fd, BACKLOG) != 0) {
-        return startup_failed(&bufx, "listen() error", sock_error());
+        return startup_failed("listen() error", sock_error());
     }
     // With port 0 the system chose the port; show the one really bound.
     if (getsockname(listen_fd, &addr.sa, &addr_size) != 0) {
-        return startup_failed(&bufx, "getsockname() error", sock_error());
+        return startup_failed("getsockname() error", sock_error());
     }
     unsigned listen_port = sock_addr_port(&addr);
     // -o: opened once the listener could start, so that a failed start
     // makes no file.
     if (opt.out_path != nullptr && (rc = open_copy(&opt, &out)) != 0) {
-        if (rc == 1) {
-            return startup_failed(&bufx, nullptr, 0);
-        }
-        buf_destroy(&bufx);
-        return rc;
+        return rc == 1 ? startup_failed(nullptr, 0) : rc;
     }
 
     for (const char *row : banner) {
@@ -217,102 +190,13 @@ int main(int argc, char **argv) {
     out_printf(&out, "Listening on port:%u\n\n", listen_port);
     out_flush_report(&out);
 
-    while (stop_signal() == 0) {
-        int ready;
-        if (answered != INVALID_SOCKET) {
-            long long left = quiet_until - clock_ms();
-            ready = stop_wait_ms(listen_fd, left > 0 ? static_cast<int>(left) : 0);
-            reader_end(answered, &out);
-            answered = INVALID_SOCKET;
-            if (ready == 0) {
-                continue; // the quiet time is up, and nobody is waiting
-            }
-        } else {
-            ready = stop_wait(listen_fd) != 0 ? -1 : 1;
-        }
-        if (ready < 0) {
-            break;
-        }
-        addr_size = sizeof addr;
-        conn_fd = accept(listen_fd, &addr.sa, &addr_size);
-        if (conn_fd == INVALID_SOCKET && stop_signal() != 0) {
-            break; // interrupted by the stop
-        }
-        if (conn_fd == INVALID_SOCKET) {
-            int code = sock_error();
-            if (sock_error_is_interrupt(code)) {
-                continue; // another signal: wait on
-            }
-            sock_perror("accept() error", code);
-            if (sock_error_is_resource(code)) {
-                // Out of descriptors or memory, accept fails at once for as
-                // long as that lasts: pause, longer while it persists, so
-                // the loop neither spins nor floods standard error.
-                accept_pause = accept_pause == 0 ? ACCEPT_PAUSE_MIN : accept_pause * 2;
-                if (accept_pause > ACCEPT_PAUSE_MAX) {
-                    accept_pause = ACCEPT_PAUSE_MAX;
-                }
-                stop_pause_ms(accept_pause);
-            }
-            continue;
-        }
-        accept_pause = 0;
-        char when[TIME_TEXT + 4] = "";
-        if (opt.stamp) {
-            memcpy(when, " at ", 4);
-            time_local_text(when + 4);
-        }
-        sock_nosigpipe(conn_fd);
-        out_clear(&out); // a failed output is tried again with each connection
-        sock_addr_text(&addr, peer);
-        // Not flushed here: the echo's flushes carry it out with the request.
-        out_printf(&out,
-                   "===========================================\n"
-                   "A new connection %s:%d%s\n"
-                   "===========================================\n",
-                   peer, sock_addr_port(&addr), when);
-        int result = reader_run(conn_fd, &bufx, &out, &frame);
-        if (result == READ_STOPPED) {
-            closesocket(conn_fd);
-            break;
-        }
-        if (result == READ_CLOSED) {
-            continue;
-        }
-        reply_make(&reply, buf_get_head(&bufx), &frame, opt.cors);
-        buf_reset(&bufx);
-        if (!opt.cors && !hinted && reply_is_preflight(&frame)) {
-            // Said once: the browser repeats its preflight, and the request
-            // itself shows what it asked.
-            fputs("A browser asked for cross-origin access (an OPTIONS preflight); "
-                  "quorvel --cors grants it\n",
-                  stderr);
-            hinted = true;
-        }
-        // A peer that has gone makes this fail; nothing more is owed to it.
-        (void)sock_send_all(conn_fd, reply.data, reply.len);
-        // The client sees the end of the reply at once; the socket is closed
-        // once the next client comes or the quiet time is up, whichever is
-        // first, and what its client sent meanwhile is shown first.
-        // Closing it now, with bytes unread (a body that was not announced,
-        // the rest of an HTTP/2 preface, anything sent after the reply),
-        // would reset the connection, and a client that is reset may throw
-        // away the reply. Waiting on the listening socket alone, the
-        // listener wakes once per connection, as it would without the wait;
-        // the price is that when nobody comes next, the block's newline
-        // comes at the end of the quiet time, even after a prompt close.
-        (void)shutdown(conn_fd, SD_SEND);
-        answered = conn_fd;
-        quiet_until = clock_ms() + QUIET_MS;
-    }
-    if (answered != INVALID_SOCKET) {
-        reader_end(answered, &out);
-    }
+    listener_init(&listener, listen_fd, &opt, &out, &reply);
+    listener_run(&listener);
+    listener_destroy(&listener);
     // Stopped by a signal: what is held goes out (given up after about a
     // second if standard output takes nothing), then the usual exit, with
     // the status a shell shows for a process the signal ended.
     (void)out_close(&out);
     closesocket(listen_fd);
-    buf_destroy(&bufx);
     return stop_status();
 }
