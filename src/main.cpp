@@ -176,6 +176,9 @@ int main(int argc, char **argv) {
         return startup_failed("getsockname() error", sock_error());
     }
     unsigned listen_port = sock_addr_port(&addr);
+    if (listener_init(&listener, listen_fd, &opt, &out, &reply) != 0) {
+        return startup_failed("listen() error", sock_error());
+    }
     // -o: opened once the listener could start, so that a failed start
     // makes no file.
     if (opt.out_path != nullptr && (rc = open_copy(&opt, &out)) != 0) {
@@ -190,7 +193,6 @@ int main(int argc, char **argv) {
     out_printf(&out, "Listening on port:%u\n\n", listen_port);
     out_flush_report(&out);
 
-    listener_init(&listener, listen_fd, &opt, &out, &reply);
     listener_run(&listener);
     listener_destroy(&listener);
     // Stopped by a signal: what is held goes out (given up after about a

@@ -26,7 +26,7 @@
 #include "platform_posix.h"
 #endif
 
-// sock_recv_nowait's answer when nothing is waiting.
+// sock_recv_nowait's and sock_peek's answer when nothing is waiting.
 #define SOCK_WOULD_BLOCK (-2)
 
 // The error number of the last failed socket call.
@@ -42,8 +42,26 @@ int sock_error_is_resource(int code);
 // Whether code means a signal interrupted the call.
 int sock_error_is_interrupt(int code);
 
-// recv that returns SOCK_WOULD_BLOCK instead of waiting.
+// Whether code means the call would have had to wait (a non-blocking
+// socket).
+int sock_error_is_would_block(int code);
+
+// recv that returns SOCK_WOULD_BLOCK instead of waiting, whether s blocks
+// or not.
 int sock_recv_nowait(SOCKET s, char *buf, int len);
+
+// Whether the peer of s has sent something, without taking it: 1 when
+// bytes wait, 0 when the peer has closed (or the connection failed) with
+// none, SOCK_WOULD_BLOCK while nothing has come.
+int sock_peek(SOCKET s);
+
+// Makes s non-blocking: accept and recv return at once when nothing waits.
+// Returns 0, or -1.
+int sock_nonblocking(SOCKET s);
+
+// The most sockets the process may hold open at once, as far as the system
+// says (POSIX: the descriptor limit); INT_MAX where it sets none.
+int sock_limit(void);
 
 // No SIGPIPE from sends on s, where that is set per socket.
 void sock_nosigpipe(SOCKET s);

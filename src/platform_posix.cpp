@@ -5,9 +5,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 
@@ -112,6 +115,33 @@ int sock_recv_nowait(SOCKET s, char *buf, int len) {
         return SOCK_WOULD_BLOCK;
     }
     return n;
+}
+
+int sock_peek(SOCKET s) {
+    char c;
+    ssize_t n = recv(s, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return SOCK_WOULD_BLOCK;
+    }
+    return n > 0 ? 1 : 0;
+}
+
+int sock_nonblocking(SOCKET s) {
+    int on = 1;
+    return ioctl(s, FIONBIO, &on) == 0 ? 0 : -1;
+}
+
+int sock_limit(void) {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+        limit.rlim_cur > INT_MAX) {
+        return INT_MAX;
+    }
+    return static_cast<int>(limit.rlim_cur);
+}
+
+int sock_error_is_would_block(int code) {
+    return code == EAGAIN || code == EWOULDBLOCK;
 }
 
 int sock_error_is_resource(int code) {

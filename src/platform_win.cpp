@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <io.h>
+#include <limits.h>
 #include <share.h>
 #include <sys/stat.h>
 #include <stdio.h>
@@ -147,13 +148,48 @@ void sock_nosigpipe(SOCKET s) {
     (void)s; // send() never raises a signal on Windows
 }
 
-// Winsock has no per-call non-blocking flag: ask how much is waiting.
+// Whether s has something to take now (bytes, a close, a failure).
+static bool readable_now(SOCKET s) {
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(s, &ready);
+    struct timeval none = {0, 0};
+    return select(0, &ready, nullptr, nullptr, &none) != 0; // a failing select: so would a recv
+}
+
+// Winsock has no per-call non-blocking flag: ask how much is waiting, and
+// when nothing is, whether the peer has closed (a recv then returns at once).
 int sock_recv_nowait(SOCKET s, char *buf, int len) {
     u_long waiting = 0;
-    if (ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting == 0) {
-        return SOCK_WOULD_BLOCK; // a peer that has closed is seen by the recv that follows
+    if (ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting == 0 && !readable_now(s)) {
+        return SOCK_WOULD_BLOCK;
     }
     return recv(s, buf, len, 0);
+}
+
+// Not MSG_PEEK: a recv would have Winsock signal the socket's event again
+// (stop_watch) while the bytes wait. Readable first, then how much: bytes
+// that come between the two are counted, never taken for a close.
+int sock_peek(SOCKET s) {
+    if (!readable_now(s)) {
+        return SOCK_WOULD_BLOCK;
+    }
+    u_long waiting = 0;
+    return ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting > 0 ? 1 : 0;
+}
+
+int sock_nonblocking(SOCKET s) {
+    u_long on = 1;
+    return ioctlsocket(s, FIONBIO, &on) == 0 ? 0 : -1;
+}
+
+// Windows sets no limit on the sockets a process holds.
+int sock_limit(void) {
+    return INT_MAX;
+}
+
+int sock_error_is_would_block(int code) {
+    return code == WSAEWOULDBLOCK;
 }
 
 int sock_error_is_resource(int code) {

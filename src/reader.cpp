@@ -64,11 +64,26 @@ static int receive(SOCKET s, out_t *out, char **at) {
     }
 }
 
+int reader_first(SOCKET conn_fd, buf_t *bufx) {
+    char first[READ_FIRST_MAX];
+    int n = sock_recv_nowait(conn_fd, first, READ_FIRST_MAX);
+    if (n > 0) {
+        (void)buf_push(bufx, first, n); // fits: no storage is needed
+    }
+    return n == SOCK_WOULD_BLOCK || n > 0 ? n : 0;
+}
+
 int reader_run(SOCKET conn_fd, buf_t *bufx, out_t *out, frame_t *frame) {
     frame_init(frame);
     int result = READ_REPLY;
-    int head_len = 0;
-    bool received = false;
+    // What reader_first took, shown first.
+    int head_len = buf_get_length(bufx) > 0
+                       ? frame_find_head(frame, buf_get_head(bufx), buf_get_length(bufx))
+                       : 0;
+    bool received = buf_get_length(bufx) > 0;
+    if (received) {
+        out_echo(out, buf_get_head(bufx), buf_get_length(bufx));
+    }
     char *at;
     // The header block is shown as it arrives, and held until its blank
     // line is found, for its framing fields.
@@ -138,37 +153,41 @@ int reader_run(SOCKET conn_fd, buf_t *bufx, out_t *out, frame_t *frame) {
         }
         // The connection stays open; the reply goes out, then what comes
         // after it is shown in this block (reader_end).
-        out_flush_report(out);
         return READ_REPLY;
     }
     out_echo_end(out);
     out_write(out, "\n", 1);
-    out_flush_report(out);
     buf_reset(bufx);
     return result;
 }
 
-int reader_end(SOCKET conn_fd, out_t *out) {
+int reader_take(SOCKET conn_fd, out_t *out, long long *taken) {
+    while (*taken < READ_END_MAX) {
+        int len;
+        char *at = out_echo_room(out, &len);
+        int n = sock_recv_nowait(conn_fd, at, len);
+        if (n > 0) {
+            out_echo_commit(out, n);
+            *taken += n;
+        } else if (n == SOCK_WOULD_BLOCK) {
+            return 1;
+        } else if (n == 0 || !sock_error_is_interrupt(sock_error())) {
+            return 0; // the client closed, or it went
+        }
+    }
+    return 1;
+}
+
+int reader_end(SOCKET conn_fd, out_t *out, long long taken) {
     // Closing a socket with bytes unread makes the system reset the
     // connection, and a client that is sent a reset may throw away the
     // reply it has not read yet. So all that came is read first, after a
     // stop too (nothing here waits for the client); a client that goes on
     // sending as fast as it is read is given up on all the same, once
     // READ_END_MAX bytes are taken.
-    for (long long taken = 0; taken < READ_END_MAX;) {
-        int len;
-        char *at = out_echo_room(out, &len);
-        int n = sock_recv_nowait(conn_fd, at, len);
-        if (n > 0) {
-            out_echo_commit(out, n);
-            taken += n;
-        } else if (n == SOCK_WOULD_BLOCK || n == 0 || !sock_error_is_interrupt(sock_error())) {
-            break; // all taken, the client closed, or it went
-        }
-    }
+    (void)reader_take(conn_fd, out, &taken);
     out_echo_end(out);
     out_write(out, "\n", 1);
-    out_flush_report(out);
     closesocket(conn_fd);
     return 0;
 }

@@ -19,9 +19,20 @@ enum {
     READ_STOPPED = 2, // a stop came: all that was received is shown
 };
 
+// The most reader_first takes.
+#define READ_FIRST_MAX 1024
+
+// Takes the first bytes that the client of conn_fd has sent, without
+// waiting: up to READ_FIRST_MAX of them, into bufx, which must be empty and
+// have that much room (buf_get_free). Returns how many; 0 when the client
+// has closed (or the connection failed) before sending any;
+// SOCK_WOULD_BLOCK while none have come.
+int reader_first(SOCKET conn_fd, buf_t *bufx);
+
 // Reads one request from conn_fd into bufx and echoes every byte it
-// receives, as it arrives: the header block, then the body. *frame says how
-// the request was framed. Returns one of READ_*.
+// receives, as it arrives: the header block, then the body. Bytes that
+// bufx holds already (reader_first) are the request's first, and shown
+// first. *frame says how the request was framed. Returns one of READ_*.
 // - READ_REPLY: the header block is kept in bufx, frame->head_len bytes at
 //   its head, for the reply; the caller empties bufx (buf_reset). The
 //   connection's block on the console stays open: reader_end ends it.
@@ -31,18 +42,25 @@ enum {
 //   gets its "socket close" line on a line of its own, then the newline
 //   that ends the block.
 // - READ_STOPPED: shown as far as it came, with no newline.
-// Everything is written out before the reader returns.
+// What has come is written out before the reader waits for more; the
+// caller writes out the rest, before it waits.
 int reader_run(SOCKET conn_fd, buf_t *bufx, out_t *out, frame_t *frame);
 
-// The most reader_end takes from a client that goes on sending: more than
-// a socket's receive buffer holds by default, on any system.
+// The most that is taken from a client that goes on sending once it was
+// answered: more than a socket's receive buffer holds by default, on any
+// system.
 #define READ_END_MAX (16LL << 20)
 
-// Ends a connection that was answered and whose sending side is shut:
-// whatever its client has sent since is taken without waiting, as long as
-// there is some (READ_END_MAX bytes at most), and shown; the connection's
-// block ends with its newline and is written out, and the socket is closed.
-// Returns 0.
-int reader_end(SOCKET conn_fd, out_t *out);
+// For a connection that was answered and whose sending side is shut: takes
+// whatever its client has sent since, without waiting, as long as there is
+// some, and shows it in the connection's block. *taken counts the bytes
+// taken since the reply; past READ_END_MAX no more are. Returns 1 while the
+// client may send more, 0 once it has closed or gone.
+int reader_take(SOCKET conn_fd, out_t *out, long long *taken);
+
+// Ends a connection that was answered: takes what has come (reader_take),
+// ends the connection's block with its newline, and closes the socket; the
+// caller writes the block out. Returns 0.
+int reader_end(SOCKET conn_fd, out_t *out, long long taken);
 
 #endif

@@ -28,12 +28,20 @@ int stop_status(void);
 // the blocking call itself, returns 0 at once.
 int stop_wait(SOCKET s);
 
-// Waits up to ms milliseconds until s has something to take or a stop
-// request comes. Returns 1 when s has, 0 when the time is up, -1 for the
-// stop.
-int stop_wait_ms(SOCKET s, int ms);
+// The most sockets stop_wait_any takes at once.
+#define STOP_WAIT_MAX 260
 
-// Sleeps for ms milliseconds, or until a stop request comes.
-void stop_pause_ms(int ms);
+// Lets stop_wait_any wait on s: a listening socket, or a connection that
+// is not being read with stop_wait. On Windows s is then non-blocking, and
+// stop_unwatch makes it a plain socket again (a socket accepted from a
+// watched one is watched too); on POSIX both do nothing. Returns 0, or -1.
+int stop_watch(SOCKET s);
+void stop_unwatch(SOCKET s);
+
+// Waits until one of the n sockets s (each given to stop_watch) has
+// something to take (a connection, bytes, a close), ms milliseconds pass
+// (ms < 0: no limit) or a stop request comes. Sets ready[i] to whether s[i]
+// has. Returns how many have, 0 when the time is up, -1 for the stop.
+int stop_wait_any(const SOCKET *s, int n, char *ready, int ms);
 
 #endif

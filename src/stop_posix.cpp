@@ -95,27 +95,43 @@ int stop_wait(SOCKET s) {
     return 0;
 }
 
-int stop_wait_ms(SOCKET s, int ms) {
+// poll needs nothing of a socket beforehand, and leaves it as it is.
+int stop_watch(SOCKET s) {
+    (void)s;
+    return 0;
+}
+
+// Linux does not pass a listening socket's O_NONBLOCK on to the sockets
+// accepted from it: they block, as the reader wants them.
+void stop_unwatch(SOCKET s) {
+    (void)s;
+}
+
+int stop_wait_any(const SOCKET *s, int n, char *ready, int ms) {
+    static struct pollfd set[STOP_WAIT_MAX];
+    for (int i = 0; i < n; i++) {
+        set[i] = {s[i], POLLIN, 0};
+    }
     long long until = clock_ms() + ms;
     for (;;) {
         if (stop_sig != 0) {
             return -1;
         }
-        struct pollfd pfd = {s, POLLIN, 0};
-        int n = poll(&pfd, 1, ms);
-        if (n != 0 && !(n < 0 && errno == EINTR)) {
-            return 1; // ready, or failing: the call that follows says how
+        int got = poll(set, static_cast<nfds_t>(n), ms);
+        if (got > 0 || (got < 0 && errno != EINTR)) {
+            // Failing (out of memory), every socket is said to be ready:
+            // the calls that follow say how each really stands.
+            for (int i = 0; i < n; i++) {
+                ready[i] = got < 0 || set[i].revents != 0;
+            }
+            return got > 0 ? got : n;
         }
-        long long left = until - clock_ms();
-        if (n == 0 || left <= 0) {
+        if (got == 0) {
             return stop_sig != 0 ? -1 : 0;
         }
-        ms = static_cast<int>(left);
-    }
-}
-
-void stop_pause_ms(int ms) {
-    struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&t, &t) != 0 && errno == EINTR && stop_sig == 0) {
+        if (ms >= 0) {
+            long long left = until - clock_ms();
+            ms = left > 0 ? static_cast<int>(left) : 0;
+        }
     }
 }

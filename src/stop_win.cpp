@@ -20,7 +20,8 @@
 static volatile LONG stop_event_type = 0; // the event's number + 1; 0 until one comes
 static volatile LONG64 stop_time = 0;     // GetTickCount64() when it came; 0 until then
 static HANDLE stop_event = nullptr;       // set by the handler; manual reset
-static HANDLE sock_event = nullptr;       // for a socket's events (WSAEventSelect)
+static HANDLE one_event = nullptr;        // the events of the socket stop_wait waits on
+static HANDLE set_event = nullptr;        // the events of every watched socket (stop_watch)
 
 // The time is noted before the event, so that whoever sees the event finds
 // the time. Ending the process, the handler does not run the exit code of
@@ -37,14 +38,23 @@ static BOOL WINAPI on_control(DWORD type) {
 }
 
 int stop_catch(void) {
-    // Both manual-reset events, as WSACreateEvent makes them; made here,
-    // before Winsock is started, so not by it.
+    // Manual-reset events, as WSACreateEvent makes them; made here, before
+    // Winsock is started, so not by it.
     stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    sock_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    // Without an event to wake the main thread, Windows' own handling stays:
-    // the process ends at once.
-    if (stop_event != nullptr && sock_event != nullptr) {
+    one_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    set_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // Without the events to wake the main thread, Windows' own handling
+    // stays: the process ends at once.
+    if (stop_event != nullptr && one_event != nullptr && set_event != nullptr) {
         (void)SetConsoleCtrlHandler(on_control, TRUE);
+        return 0;
+    }
+    HANDLE *events[] = {&stop_event, &one_event, &set_event};
+    for (HANDLE *made : events) {
+        if (*made != nullptr) {
+            CloseHandle(*made);
+            *made = nullptr;
+        }
     }
     return 0;
 }
@@ -75,8 +85,7 @@ static int wait_for(SOCKET s, DWORD ms) {
     if (stop_signal() != 0) {
         return -1;
     }
-    if (sock_event == nullptr ||
-        WSAEventSelect(s, sock_event, FD_ACCEPT | FD_READ | FD_CLOSE) != 0) {
+    if (one_event == nullptr || WSAEventSelect(s, one_event, FD_ACCEPT | FD_READ | FD_CLOSE) != 0) {
         // Without the event, as Windows' handling of Ctrl-C stands: the
         // call waits by itself, or select waits for the time given.
         if (ms == INFINITE) {
@@ -88,14 +97,11 @@ static int wait_for(SOCKET s, DWORD ms) {
         struct timeval limit = {static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000};
         return select(0, &ready, nullptr, nullptr, &limit) == 0 ? 0 : 1;
     }
-    HANDLE both[2] = {stop_event, sock_event};
+    HANDLE both[2] = {stop_event, one_event};
     DWORD woken = WaitForMultipleObjects(2, both, FALSE, ms);
-    // WSAEventSelect made the socket non-blocking, and a socket accepted
-    // from it would be made so too: undo both.
-    (void)WSAEventSelect(s, nullptr, 0);
-    u_long blocking = 0;
-    (void)ioctlsocket(s, FIONBIO, &blocking);
-    (void)ResetEvent(sock_event);
+    // WSAEventSelect made the socket non-blocking: undo that.
+    stop_unwatch(s);
+    (void)ResetEvent(one_event);
     return woken == WAIT_OBJECT_0 ? -1 : woken == WAIT_TIMEOUT ? 0 : 1;
 }
 
@@ -103,13 +109,76 @@ int stop_wait(SOCKET s) {
     return wait_for(s, INFINITE) < 0 ? -1 : 0;
 }
 
-int stop_wait_ms(SOCKET s, int ms) {
-    return wait_for(s, static_cast<DWORD>(ms));
+// Every watched socket signals the one event, so that a wait takes any
+// number of them (WaitForMultipleObjects takes 64 handles at most, and
+// WSAPoll cannot wait for the stop's event).
+int stop_watch(SOCKET s) {
+    if (set_event == nullptr) {
+        return sock_nonblocking(s);
+    }
+    return WSAEventSelect(s, set_event, FD_ACCEPT | FD_READ | FD_CLOSE) == 0 ? 0 : -1;
 }
 
-void stop_pause_ms(int ms) {
-    if (stop_event == nullptr ||
-        WaitForSingleObject(stop_event, static_cast<DWORD>(ms)) == WAIT_FAILED) {
-        Sleep(static_cast<DWORD>(ms));
+void stop_unwatch(SOCKET s) {
+    (void)WSAEventSelect(s, nullptr, 0);
+    u_long blocking = 0;
+    (void)ioctlsocket(s, FIONBIO, &blocking);
+}
+
+// Which of the n sockets s have something to take now, into ready; how
+// many have. A select of no time, FD_SETSIZE sockets at a time.
+static int look(const SOCKET *s, int n, char *ready) {
+    int got = 0;
+    for (int at = 0; at < n; at += FD_SETSIZE) {
+        int count = n - at < FD_SETSIZE ? n - at : FD_SETSIZE;
+        fd_set set;
+        FD_ZERO(&set);
+        for (int i = 0; i < count; i++) {
+            FD_SET(s[at + i], &set);
+        }
+        struct timeval none = {0, 0};
+        bool failed = select(0, &set, nullptr, nullptr, &none) == SOCKET_ERROR;
+        for (int i = 0; i < count; i++) {
+            // Failing, each is said to be ready: the calls that follow say
+            // how it really stands.
+            ready[at + i] = failed || FD_ISSET(s[at + i], &set);
+            got += ready[at + i];
+        }
+    }
+    return got;
+}
+
+// Winsock records each event once (a connection, the first bytes, the
+// close) and signals it again only once the call that takes it is made, so
+// the event says that something came, and a look at every socket says
+// where. The event is reset before the look: whatever comes after the look
+// sets it again, and the wait sees it.
+int stop_wait_any(const SOCKET *s, int n, char *ready, int ms) {
+    ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(ms < 0 ? 0 : ms);
+    for (;;) {
+        if (stop_signal() != 0) {
+            return -1;
+        }
+        if (set_event != nullptr) {
+            (void)ResetEvent(set_event);
+        }
+        int got = look(s, n, ready);
+        if (got > 0) {
+            return got;
+        }
+        ULONGLONG now = GetTickCount64();
+        if (ms >= 0 && now >= until) {
+            return 0;
+        }
+        DWORD left = ms < 0 ? INFINITE : static_cast<DWORD>(until - now);
+        if (set_event == nullptr) {
+            // Without the event (see stop_catch), a look every 50 ms.
+            Sleep(left < 50 ? left : 50);
+            continue;
+        }
+        HANDLE both[2] = {stop_event, set_event};
+        if (WaitForMultipleObjects(2, both, FALSE, left) == WAIT_OBJECT_0) {
+            return -1;
+        }
     }
 }

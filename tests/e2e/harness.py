@@ -70,6 +70,25 @@ def port_is_free(port):
         return True
 
 
+def wait_accepted(port):
+    """Waits until the listener on port has accepted every connection made
+    to it so far: its accept queue, as /proc/net shows it, is empty."""
+    deadline = time.monotonic() + TIMEOUT
+    while True:
+        queued = None
+        for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+            with open(table) as f:
+                for line in f.readlines()[1:]:
+                    words = line.split()
+                    if words[1].endswith(":%04X" % port) and words[3] == "0A":  # listening
+                        queued = int(words[4].split(":")[1], 16)
+        if queued == 0:
+            return
+        if time.monotonic() > deadline:
+            raise AssertionError("%s connections still wait to be accepted" % queued)
+        time.sleep(0.005)
+
+
 def require(condition, why):
     """Skips a test whose tool is missing, unless CI demands every test."""
     if not condition:
@@ -261,9 +280,10 @@ class Server:
         client_port None, any loopback peer port is accepted. closed_early:
         the header block never completed; what was echoed of it is followed
         by a newline (if anything was), "socket close fd=N" and the newline.
-        A block that was answered ends once the next client comes, or the
-        connection's quiet time is up (what came meanwhile is shown in it):
-        its newline is checked when the test next looks at stdout (mark)."""
+        A block that was answered ends once its client closes, another
+        client speaks, or the connection's quiet time is up (what came
+        meanwhile is shown in it): its newline is checked when the test next
+        looks at stdout (mark)."""
         start = self.mark
         if client_port is None:
             data = self.out.wait(lambda d: ANNOUNCEMENT.match(d, start), TIMEOUT, "announcement")

@@ -18,7 +18,7 @@ import unittest
 
 from harness import (BIN, LAUNCHER, PORT_LINE, REPLY, SCALE, TIMEOUT, WINE, Client, FileStream,
                      Server, ServerCase, announcement, exchange, free_port, require,
-                     startup_output)
+                     startup_output, wait_accepted)
 
 LENGTH = b"POST /up HTTP/1.1\r\nContent-Length: %d\r\n\r\n"
 CHUNKED = b"POST /up HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
@@ -48,10 +48,8 @@ class Uploads(unittest.TestCase):
     def test_stalled_and_long_bodies(self):
         # Each upload stops after its first part: what has arrived is on
         # standard output (a file) while the listener waits for more, and no
-        # reply has come. Then the rest comes, or the client half-closes. A
-        # client that has sent nothing yet shows as its announcement.
+        # reply has come. Then the rest comes, or the client half-closes.
         cases = (
-            ("nothing sent yet", b"", b"", GET),
             ("header block, stalled", b"GET /half HTTP/1.1\r\nHost: x", b"\r\nX-Later:",
              b" 1\r\n\r\n"),
             ("length, stalled", LENGTH % 10000, BODY, b"y" * 7000),
@@ -217,6 +215,50 @@ class NoDescriptors(unittest.TestCase):
                 s.expect_block(self, c.port, GET)
 
 
+class SilentClients(unittest.TestCase):
+    CAP = 256  # the most connections held at once
+
+    def test_silent_connections_hold_nobody(self):
+        # Connections that send nothing are held, unseen, while clients that
+        # speak are served. Past the cap, the one silent the longest is
+        # closed and shown as an early close, to make room.
+        with Server("-l", "0") as s:
+            silent = []
+            self.addCleanup(lambda: [c.sock.close() for c in silent])
+            for count in (200, self.CAP + 10):
+                while len(silent) < count:
+                    silent.append(Client(s.port))
+                wait_accepted(s.port)
+                with Client(s.port) as c:
+                    c.send(GET)
+                    self.assertEqual(c.reply(), REPLY)
+                    self.closed(s, silent, len(silent) + 1 - self.CAP)
+                    s.expect_block(self, c.port, GET)
+                    # The cap reached (again: the one served left room)
+                    # and a block open, a new connection waits in the
+                    # backlog: the listener does not spin on it meanwhile,
+                    # and it is held once the block ends, at the end of
+                    # its quiet time.
+                    if count > self.CAP:
+                        silent.append(Client(s.port))
+                        wait_accepted(s.port)
+                        silent.append(Client(s.port))
+                        cpu = None if WINE else cpu_seconds(s.proc.pid)
+                        s.mark
+                        if cpu is not None:
+                            self.assertLess(cpu_seconds(s.proc.pid) - cpu, 0.25 * SCALE)
+                        self.closed(s, silent, 1)
+
+    def closed(self, s, silent, count):
+        """The first count silent connections were closed to make room:
+        each shows as an early close."""
+        while count > 0:
+            gone = silent.pop(0)
+            s.expect_block(self, gone.port, b"", closed_early=True)
+            gone.sock.close()
+            count -= 1
+
+
 class Stop(unittest.TestCase):
     def test_stop_signals(self):
         # Each stop signal ends the listener at once with the status a shell
@@ -230,6 +272,8 @@ class Stop(unittest.TestCase):
             ("SIGHUP in accept", signal.SIGHUP, "accept"),
             ("SIGINT mid header block", signal.SIGINT, "header"),
             ("SIGTERM while an answered client stays", signal.SIGTERM, "answered"),
+            ("SIGTERM with silent connections held", signal.SIGTERM, "silent"),
+            ("SIGTERM with a request held behind a stalled one", signal.SIGTERM, "behind"),
             ("SIGTERM mid-body, output a pipe", signal.SIGTERM, "body"),
             ("SIGTERM as PID 1 of a PID namespace", signal.SIGTERM, "pid1"),
         )
@@ -249,6 +293,12 @@ class Stop(unittest.TestCase):
                         expected += self.half_header(s)
                     elif where == "answered":
                         expected += self.answered(s)
+                    elif where == "silent":
+                        self.silent(s, 3)
+                    elif where == "behind":
+                        silent = self.silent(s, 1)
+                        expected += self.half_header(s)
+                        silent.send(GET)  # it spoke, and waits its turn
                     pid = s.proc.pid
                     if where == "pid1":
                         with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
@@ -257,11 +307,12 @@ class Stop(unittest.TestCase):
                     os.kill(pid, sig)
                     self.assertEqual(s.wait_exit(), 128 + sig)
                     # In an answered client's quiet time, at once: well
-                    # before that time (a second) is up.
+                    # before that time (a second) is up. Connections held,
+                    # silent or not served yet, show nothing.
                     self.assertLess(time.monotonic() - start,
                                     (0.5 if where == "answered" else 2.0) * SCALE)
                     shown = bytes(s.out.data)
-                    self.assertEqual(shown, expected if where == "answered" else
+                    self.assertEqual(shown, expected if where in ("answered", "silent") else
                                      expected[:len(shown)])
                     self.assertGreaterEqual(len(shown), len(bytes(s.out.data[:s.mark])))
 
@@ -317,6 +368,14 @@ class Stop(unittest.TestCase):
             ("mid body", LENGTH % 6 + b"abc", b"def"),
         )
         with Server("-l", "0") as s:
+            with self.subTest("in an answered client's quiet time"), Client(s.port) as c:
+                # Cut short, it would close the connection with the late
+                # bytes unread.
+                c.send(GET)
+                self.assertEqual(c.reply(), REPLY)
+                interrupt(s.proc.pid, signal.SIGALRM)
+                c.send(b"late")
+                s.expect_block(self, c.port, GET + b"late")
             for label, first, rest in cases:
                 with self.subTest(label):
                     if not first:
@@ -377,6 +436,15 @@ class Stop(unittest.TestCase):
         self.assertEqual(c.reply(), REPLY)
         c.send(b"late")
         return announcement(c.port) + GET + b"late\n"
+
+    def silent(self, s, count):
+        """Opens count connections that send nothing, held by the listener;
+        returns the last."""
+        clients = [Client(s.port) for _ in range(count)]
+        for c in clients:
+            self.addCleanup(c.sock.close)
+        wait_accepted(s.port)
+        return clients[-1]
 
     def half_header(self, s):
         """Sends half a header block; returns the console output it is due

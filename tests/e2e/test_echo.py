@@ -358,6 +358,18 @@ class Terminal(unittest.TestCase):
                     exchange(self, pipe, *parts, pause=0.05)
 
 
+    def test_stop_after_a_lone_cr(self):
+        # A CR is held back until the byte after it says whether it ends a
+        # line; a stop is no such byte, and the CR shows as itself.
+        if WINE:
+            raise unittest.SkipTest("a pseudo-terminal is not a Windows console")
+        with Server("-l", "0", terminal=True) as tty, Client(tty.port) as c:
+            c.send(b"GET / HTTP/1.1\r\nX: a\r")
+            tty.out.wait(lambda d: d.endswith(b"X: a"), TIMEOUT, "the field")
+            tty.proc.terminate()
+            self.assertEqual(tty.wait_exit(), 143)
+            self.assertTrue(bytes(tty.out.data).endswith(b"\r\nX: a^M"), bytes(tty.out.data[-40:]))
+
     def test_copy_beside_a_terminal(self):
         # -o: the file gets the exact bytes, as standard output redirected
         # to a file would, while the terminal shows them made visible. A

@@ -4,13 +4,16 @@ and the fixed reply."""
 import datetime
 import os
 import re
+import select
 import socket
 import subprocess
 import tempfile
+import time
 import unittest
 
-from harness import (BIN, CORS_HINT, HERE, LAUNCHER, REPLY, RULE, TIMEOUT, WINE, Client, Server,
-                     announcement, exchange, free_port, port_is_free, require, startup_output)
+from harness import (BIN, CORS_HINT, HERE, LAUNCHER, REPLY, RULE, SCALE, TIMEOUT, WINE, Client,
+                     Server, announcement, exchange, free_port, port_is_free, require,
+                     startup_output)
 
 DEFAULT_PORT = 10082
 
@@ -192,6 +195,11 @@ class AcceptLoop(unittest.TestCase):
                 c.send(b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
                 self.assertEqual(c.reply(), REPLY)
                 s.expect_block(self, c.port, b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
+            # The block ends as its client closes, not at the end of the
+            # connection's quiet time, a second after the reply.
+            start = time.monotonic()
+            s.mark
+            self.assertLess(time.monotonic() - start, 0.5 * SCALE)
             s.expect_quiet(self)
 
     def test_time_and_copy(self):
@@ -262,17 +270,34 @@ class AcceptLoop(unittest.TestCase):
         self.assertEqual((done.returncode, done.stdout), (1, b""))
         self.assertTrue(done.stderr.startswith(b"socket() error: "), done.stderr)
 
-    def test_one_connection_at_a_time(self):
+    def test_the_first_to_speak_is_served_first(self):
+        # One request at a time, in the order clients speak: a silent
+        # connection holds nobody, and shows once it speaks, or closes.
+        get = lambda name: b"GET /%s HTTP/1.1\r\n\r\n" % name
         with Server("-l", "0") as s:
-            with Client(s.port) as first, Client(s.port) as second:
-                # The second is complete first, but waits in the backlog
-                # until the first has been answered and closed.
-                second.send(b"GET /second HTTP/1.1\r\n\r\n")
-                first.send(b"GET /first HTTP/1.1\r\n\r\n")
-                self.assertEqual(first.reply(), REPLY)
-                self.assertEqual(second.reply(), REPLY)
-                s.expect_block(self, first.port, b"GET /first HTTP/1.1\r\n\r\n")
-                s.expect_block(self, second.port, b"GET /second HTTP/1.1\r\n\r\n")
+            with Client(s.port) as silent, Client(s.port) as spare:
+                with Client(s.port) as second:
+                    second.send(get(b"second"))
+                    self.assertEqual(second.reply(), REPLY)
+                    s.expect_block(self, second.port, get(b"second"))
+                spare.sock.close()
+                s.expect_block(self, spare.port, b"", closed_early=True)
+                silent.send(get(b"first"))
+                self.assertEqual(silent.reply(), REPLY)
+                s.expect_block(self, silent.port, get(b"first"))
+            # A client stopped mid-request still holds the next one.
+            with Client(s.port) as stalled:
+                stalled.send(b"GET /stalled HTTP/1.1\r\n")
+                s.out.wait(lambda d: d.endswith(b"GET /stalled HTTP/1.1\r\n"), TIMEOUT, "it")
+                with Client(s.port) as waiting:
+                    waiting.send(get(b"waiting"))
+                    self.assertEqual(select.select([waiting.sock], [], [], 0.2)[0], [],
+                                     "served past a stalled request")
+                    stalled.send(b"\r\n")
+                    self.assertEqual(stalled.reply(), REPLY)
+                    self.assertEqual(waiting.reply(), REPLY)
+                    s.expect_block(self, stalled.port, b"GET /stalled HTTP/1.1\r\n\r\n")
+                    s.expect_block(self, waiting.port, get(b"waiting"))
 
 
 def ipv6_loopback():

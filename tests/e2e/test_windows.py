@@ -15,7 +15,7 @@ import time
 import unittest
 
 from harness import (BIN, LAUNCHER, TIMEOUT, WINE, Client, Server, announcement, free_port,
-                     require)
+                     require, wait_accepted)
 
 CONTROL_C_EXIT = -1073741510  # STATUS_CONTROL_C_EXIT, 0xC000013A, as cmd shows it
 PROMPT = "Press any key to close this window."
@@ -77,11 +77,16 @@ class CtrlC(unittest.TestCase):
                          "each run's exit status and bytes received but not shown")
 
     def test_ctrl_c_while_waiting_ends_at_once(self):
-        # The main thread, waiting for a client, is woken at once, well
-        # before the handler's own deadline (1.2 s) would end the process.
-        # A Linux parent sees the status's low byte.
+        # The main thread, waiting for a client, with more silent
+        # connections held than one wait of Windows takes handles (64), is
+        # woken at once, well before the handler's own deadline (1.2 s)
+        # would end the process. A Linux parent sees the status's low byte.
         windows_only()
         with Server("-l", "0") as s:
+            silent = [Client(s.port) for _ in range(70)]
+            for c in silent:
+                self.addCleanup(c.sock.close)
+            wait_accepted(s.port)
             start = time.monotonic()
             os.kill(s.proc.pid, signal.SIGINT)
             self.assertEqual(s.wait_exit(), CONTROL_C_EXIT & 0xFF)
