@@ -50,6 +50,7 @@ int listener_init(listener_t *pl, SOCKET fd, const opt_t *opt, out_t *out, reply
     pl->accept_pause = 0;
     pl->accept_at = 0;
     pl->hinted = 0;
+    pl->turns = 0;
     // Every waiting connection is accepted at once, so accept must not
     // wait when there are no more.
     return sock_nonblocking(fd) == 0 && stop_watch(fd) == 0 ? 0 : -1;
@@ -304,9 +305,49 @@ static int choose(listener_t *pl) {
     return first(pl, HELD_SPOKE);
 }
 
+// The n values of a list of -s or --delay, for turn: the last repeats;
+// none, fallback.
+static int turn_of(const int *list, int n, long long turn, int fallback) {
+    return n == 0 ? fallback : list[turn < n ? turn : n - 1];
+}
+
+// Holds the reply to the client of conn_fd back for ms milliseconds, its
+// request read, showing what it sends meanwhile. Returns 0 once the time is
+// up, 1 when the client has closed its side (or gone), -1 for a stop.
+static int hold(listener_t *pl, SOCKET conn_fd, int ms) {
+    long long until = clock_ms() + ms;
+    int rc = 0;
+    (void)stop_watch(conn_fd);
+    for (long long now; rc == 0 && (now = clock_ms()) < until;) {
+        out_flush_report(pl->out);
+        // Past READ_END_MAX nothing more is taken: only the time is waited.
+        char ready;
+        int n = pl->taken < READ_END_MAX ? 1 : 0;
+        int got = stop_wait_any(&conn_fd, n, &ready, static_cast<int>(until - now));
+        if (got < 0) {
+            rc = -1;
+        } else if (got > 0 && reader_take(conn_fd, pl->out, &pl->taken) == 0) {
+            rc = 1;
+        }
+    }
+    stop_unwatch(conn_fd);
+    return rc;
+}
+
+// Says on standard error what went back to the client at addr, and after
+// how long, so that a client's retries can be followed.
+static void tell(const sock_addr_t *addr, int status, long long waited) {
+    char peer[SOCK_ADDR_TEXT];
+    sock_addr_text(addr, peer);
+    const char *reason = reply_reason(status);
+    fprintf(stderr, "%s:%d answered %d%s%s after %lld ms\n", peer, sock_addr_port(addr), status,
+            *reason != '\0' ? " " : "", reason, waited);
+}
+
 // Serves held connection h: its announcement, its request shown as it
 // arrives, the reply. Returns -1 when a stop came.
 static int serve(listener_t *pl, const held_t *h) {
+    const opt_t *opt = pl->opt;
     SOCKET conn_fd = h->fd;
     stop_unwatch(conn_fd); // read with stop_wait now
     // Not written out here: the echo carries it out with the request.
@@ -319,9 +360,20 @@ static int serve(listener_t *pl, const held_t *h) {
     if (result == READ_CLOSED) {
         return 0;
     }
-    reply_make(pl->reply, buf_get_head(&pl->bufx), &pl->frame, pl->opt->cors);
+    // Each request takes the next turn of -s and --delay. A preflight that
+    // --cors grants takes none, and passes at once: the browser sends the
+    // request itself, which is what the statuses are for, only after it.
+    int status = 200;
+    int delay = 0;
+    bool preflight = reply_is_preflight(&pl->frame);
+    if (!(opt->cors && preflight)) {
+        status = turn_of(opt->statuses, opt->status_count, pl->turns, 200);
+        delay = turn_of(opt->delays, opt->delay_count, pl->turns, 0);
+        pl->turns++;
+    }
+    reply_make(pl->reply, status, buf_get_head(&pl->bufx), &pl->frame);
     buf_reset(&pl->bufx);
-    if (!pl->opt->cors && !pl->hinted && reply_is_preflight(&pl->frame)) {
+    if (!opt->cors && !pl->hinted && preflight) {
         // Said once: the browser repeats its preflight, and the request
         // itself shows what it asked.
         fputs("A browser asked for cross-origin access (an OPTIONS preflight); "
@@ -329,8 +381,19 @@ static int serve(listener_t *pl, const held_t *h) {
               stderr);
         pl->hinted = 1;
     }
-    // A peer that has gone makes this fail; nothing more is owed to it.
+    pl->taken = 0;
+    long long start = clock_ms();
+    int held = delay > 0 ? hold(pl, conn_fd, delay) : 0;
+    if (held < 0) {
+        reader_end(conn_fd, pl->out, pl->taken);
+        return -1;
+    }
+    // A peer that has gone makes this fail; nothing more is owed to it. One
+    // that only half-closed still reads it.
     (void)sock_send_all(conn_fd, pl->reply->data, pl->reply->len);
+    if (opt->status_count > 0 || opt->delay_count > 0) {
+        tell(&h->addr, status, held == 0 ? delay : clock_ms() - start);
+    }
     // The client sees the end of the reply at once. The socket is closed
     // when its client closes, another client speaks or the quiet time is
     // up, and what its client sent meanwhile is shown first: closing it
@@ -341,7 +404,9 @@ static int serve(listener_t *pl, const held_t *h) {
     (void)stop_watch(conn_fd);
     pl->answered = conn_fd;
     pl->quiet_end = clock_ms() + QUIET_MS;
-    pl->taken = 0;
+    if (held > 0) {
+        end_answered(pl); // its client closed during the delay
+    }
     return 0;
 }
 

@@ -61,6 +61,7 @@ typedef struct listener_t {
     int accept_pause;    // ms that accept rests after failing for want of resources; 0
     long long accept_at; // clock_ms() when that rest ends
     int hinted;          // the hint of --cors has been given
+    long long turns;     // requests that took their turn of -s and --delay
 } listener_t;
 
 // Prepares *pl to serve the clients of fd, a listening socket, as *opt

@@ -107,6 +107,41 @@ static int open_copy(const opt_t *opt, out_t *out) {
     return 0;
 }
 
+// Makes the reply that -H, --body and --cors ask for: the body read once,
+// here. Returns 0, or 1 when it cannot be had (said on standard error).
+static int make_reply(const opt_t *opt, reply_t *reply) {
+    buf_t body = {nullptr, 0, 0, 0}; // without storage: the first push allocates
+    char err[OPT_ERROR_SIZE];
+    int rc = 0;
+    if (opt->body != nullptr && opt->body[0] == '@') {
+        rc = file_read_all(opt->body, opt->body_arg, &body, REPLY_BODY_MAX);
+        if (rc != 0 && errno != ENOMEM) {
+            opt_bad_value("--body", opt->body,
+                          errno == EFBIG ? "larger than 16 MiB, the most a body may be"
+                                         : strerror(errno),
+                          err);
+            fputs(err, stderr);
+            buf_destroy(&body);
+            return 1;
+        }
+    } else if (opt->body != nullptr) {
+        rc = arg_text(opt->body, opt->body_arg, &body);
+    }
+    // An empty body has no storage; null would mean the default one.
+    const char *text = buf_get_head(&body) != nullptr ? buf_get_head(&body) : "";
+    if (rc == 0) {
+        rc = reply_init(reply, opt->fields, opt->field_count, opt->body != nullptr ? text : nullptr,
+                        buf_get_length(&body), opt->cors);
+    }
+    buf_destroy(&body);
+    if (rc != 0) {
+        errno = ENOMEM;
+        perror("buf_push() error");
+        return 1;
+    }
+    return 0;
+}
+
 int main(int argc, char **argv) {
     std_fds_open(); // before anything can take descriptors 0-2
     stop_catch();
@@ -138,6 +173,16 @@ int main(int argc, char **argv) {
     }
     if (opt.query != OPT_LISTEN) {
         return answer_query(&opt, &out);
+    }
+    // A word that looks like an option but is none is ignored, as ever,
+    // but said: a misspelt option (--status=503) would otherwise change
+    // nothing without a word.
+    for (int i = 0; i < opt.ignored_count && i < OPT_IGNORED_MAX; i++) {
+        fprintf(stderr, "%s: no such option, ignored (quorvel --help lists them)\n",
+                argv[opt.ignored[i]]);
+    }
+    if (make_reply(&opt, &reply) != 0) {
+        return startup_failed(nullptr, 0);
     }
     int rc = WSAStartup(MAKEWORD(2, 0), &wsaData);
     if (rc != 0) {

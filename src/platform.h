@@ -26,6 +26,8 @@
 #include "platform_posix.h"
 #endif
 
+#include "buf.h"
+
 // sock_recv_nowait's and sock_peek's answer when nothing is waiting.
 #define SOCK_WOULD_BLOCK (-2)
 
@@ -87,6 +89,21 @@ void time_local_text(char *text);
 // and never truncated; while it is open others may read it. Returns its
 // descriptor, or -1 with errno set.
 int file_open_append(const char *path, int arg);
+
+// Appends the bytes of the file at path, argument arg of the command line
+// less its first character (the @ of --body @FILE), to into: max bytes at
+// most. Returns 0, or -1 with errno set (EFBIG: the file holds more).
+int file_read_all(const char *path, int arg, buf_t *into, int max);
+
+// Appends word, argument arg of the command line, to into as UTF-8 (on
+// Windows, from the command line the system has in UTF-16: main's words
+// are in the ANSI code page, which cannot hold every character). Returns
+// 0, or -1 when no memory could be had.
+int arg_text(const char *word, int arg, buf_t *into);
+
+// Sends up to len bytes of p on s without waiting for room: the count
+// sent, SOCK_WOULD_BLOCK when none could be, or -1. No SIGPIPE.
+int sock_send_nowait(SOCKET s, const char *p, int len);
 
 // Writes to a file that file_open_append opened, as fd_write does. Should
 // it be a pipe whose reader has gone, the write fails with EPIPE: unlike

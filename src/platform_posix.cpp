@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -59,6 +60,40 @@ int file_open_append(const char *path, int arg) {
         pipe_fd = fd;
     }
     return fd;
+}
+
+int file_read_all(const char *path, int arg, buf_t *into, int max) {
+    (void)arg;
+    int fd = open(path + 1, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    char chunk[65536];
+    int taken = 0;
+    for (;;) {
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR && stop_signal() == 0) {
+            continue;
+        }
+        if (n <= 0) {
+            int code = errno;
+            close(fd);
+            errno = code;
+            return n == 0 ? 0 : -1;
+        }
+        if (n > max - taken || buf_push(into, chunk, static_cast<int>(n)) != n) {
+            close(fd);
+            errno = n > max - taken ? EFBIG : ENOMEM;
+            return -1;
+        }
+        taken += static_cast<int>(n);
+    }
+}
+
+int arg_text(const char *word, int arg, buf_t *into) {
+    (void)arg;
+    int len = static_cast<int>(strlen(word));
+    return len == 0 || buf_push(into, word, len) == len ? 0 : -1;
 }
 
 // A write to a pipe whose reader has gone raises SIGPIPE, whose default
@@ -115,6 +150,11 @@ int sock_recv_nowait(SOCKET s, char *buf, int len) {
         return SOCK_WOULD_BLOCK;
     }
     return n;
+}
+
+int sock_send_nowait(SOCKET s, const char *p, int len) {
+    int n = static_cast<int>(send(s, p, static_cast<size_t>(len), SEND_FLAGS | MSG_DONTWAIT));
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? SOCK_WOULD_BLOCK : n;
 }
 
 int sock_peek(SOCKET s) {

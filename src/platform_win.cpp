@@ -11,6 +11,7 @@
 #include <share.h>
 #include <sys/stat.h>
 #include <stdio.h>
+#include <string.h>
 
 int sock_error(void) {
     return WSAGetLastError();
@@ -118,17 +119,72 @@ extern "C" int __wgetmainargs(int *argc, wchar_t ***argv, wchar_t ***env, int gl
 // grows (Get-Content -Wait, an editor), as on POSIX. main's words are in the
 // ANSI code page, which cannot name every file (Japanese in a Western
 // Windows): the word itself is opened as the system has it, in UTF-16.
-int file_open_append(const char *path, int arg) {
-    const int flags = _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT;
+// The command line's word arg in UTF-16; null should the system not say.
+static const wchar_t *wide_arg(int arg) {
     int argc = 0;
     wchar_t **wargv = nullptr;
     wchar_t **wenv = nullptr;
     int info = 0;
     if (__wgetmainargs(&argc, &wargv, &wenv, 0, &info) == 0 && wargv != nullptr && arg > 0 &&
         arg < argc) {
-        return _wsopen(wargv[arg], flags, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+        return wargv[arg];
+    }
+    return nullptr;
+}
+
+int file_open_append(const char *path, int arg) {
+    const int flags = _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT;
+    const wchar_t *wide = wide_arg(arg);
+    if (wide != nullptr) {
+        return _wsopen(wide, flags, _SH_DENYNO, _S_IREAD | _S_IWRITE);
     }
     return _sopen(path, flags, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+}
+
+int file_read_all(const char *path, int arg, buf_t *into, int max) {
+    const int flags = _O_RDONLY | _O_BINARY | _O_NOINHERIT;
+    const wchar_t *wide = wide_arg(arg);
+    int fd = wide != nullptr && *wide != L'\0' ? _wsopen(wide + 1, flags, _SH_DENYNO)
+                                               : _sopen(path + 1, flags, _SH_DENYNO);
+    if (fd < 0) {
+        return -1;
+    }
+    char chunk[65536];
+    int taken = 0;
+    for (;;) {
+        int n = _read(fd, chunk, sizeof chunk);
+        if (n <= 0) {
+            int code = errno;
+            _close(fd);
+            errno = code;
+            return n == 0 ? 0 : -1;
+        }
+        if (n > max - taken || buf_push(into, chunk, n) != n) {
+            _close(fd);
+            errno = n > max - taken ? EFBIG : ENOMEM;
+            return -1;
+        }
+        taken += n;
+    }
+}
+
+int arg_text(const char *word, int arg, buf_t *into) {
+    const wchar_t *wide = wide_arg(arg);
+    int len = wide != nullptr
+                  ? WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr)
+                  : 0;
+    if (len <= 1) {
+        len = static_cast<int>(strlen(word)); // the word as main has it
+        return len == 0 || buf_push(into, word, len) == len ? 0 : -1;
+    }
+    // A command line holds 32767 UTF-16 units at most, 3 bytes each in
+    // UTF-8 at most.
+    static char text[3 * 32768];
+    return len <= static_cast<int>(sizeof text) &&
+                   WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, len, nullptr, nullptr) == len &&
+                   buf_push(into, text, len - 1) == len - 1
+               ? 0
+               : -1;
 }
 
 // No SIGPIPE on Windows.
@@ -176,6 +232,19 @@ int sock_peek(SOCKET s) {
     }
     u_long waiting = 0;
     return ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting > 0 ? 1 : 0;
+}
+
+// The socket is made non-blocking for the one call: sends that wait are
+// waited for with stop_wait_send, which a stop interrupts.
+int sock_send_nowait(SOCKET s, const char *p, int len) {
+    u_long on = 1;
+    (void)ioctlsocket(s, FIONBIO, &on);
+    int n = send(s, p, len, 0);
+    int code = WSAGetLastError();
+    u_long off = 0;
+    (void)ioctlsocket(s, FIONBIO, &off);
+    WSASetLastError(code);
+    return n == SOCKET_ERROR && code == WSAEWOULDBLOCK ? SOCK_WOULD_BLOCK : n;
 }
 
 int sock_nonblocking(SOCKET s) {

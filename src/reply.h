@@ -1,6 +1,6 @@
-// The reply: every request whose header block arrived gets the same 200
-// with the body "You look good!", whatever its method, path or fields, and
-// the connection ends after it:
+// The reply. Unless the command line asks for another, every request whose
+// header block arrived gets the same 200 with the body "You look good!",
+// whatever its method, path or fields, and the connection ends after it:
 //
 //   HTTP/1.1 200 OK
 //   Server: quorvel (Power by dellabrix)
@@ -12,9 +12,14 @@
 //
 // each line ending in CR LF, the reply in the body's last byte.
 //
+// Asked for (opt.h), the status line says another status, with its
+// registered reason; the body is another; fields of -H replace Server or
+// Content-Type where they stand, leave them out, or come after the others,
+// before Connection. A status that has no body (204, 205, 304) has neither
+// the body nor Content-Length.
+//
 // With cross-origin access granted (--cors), fields that let a page of any
-// origin read the reply go between Content-Length and Connection: with an
-// Origin field,
+// origin read the reply go after Content-Length: with an Origin field,
 //   Access-Control-Allow-Origin: <its value>
 //   Access-Control-Allow-Credentials: true
 //   Vary: Origin
@@ -29,23 +34,52 @@
 #ifndef QUORVEL_REPLY_H
 #define QUORVEL_REPLY_H
 
+#include "buf.h"
 #include "frame.h"
 
 // The longest value copied from a request.
 #define REPLY_VALUE_MAX 4096
-// Room for the longest reply: the fixed text, and three values at their
-// longest with their field names.
-#define REPLY_SIZE (1024 + 3 * REPLY_VALUE_MAX)
+// The longest body, in bytes: 16 MiB.
+#define REPLY_BODY_MAX (16 << 20)
 
 typedef struct reply_t {
-    int len; // bytes of data in use
-    char data[REPLY_SIZE];
+    buf_t own;        // Server and Content-Type as -H left them, then the Content-Length line
+    int own_len;      // bytes of own before the Content-Length line
+    buf_t bytes;      // room for what depends on the request, then the rest, made once:
+                      // the fields of -H, Connection, the blank line, and the body
+    int room;         // bytes of that room
+    int body_len;     // bytes of the body, at the end of bytes
+    int cors;         // grant cross-origin access
+    const char *data; // the reply reply_make made last, in bytes
+    int len;          // its length
 } reply_t;
 
-// Makes the reply to the request whose header block is head, as *pf read
-// it (frame_read_fields); cors: grant cross-origin access. Returns the
-// reply's length.
-int reply_make(reply_t *pr, const char *head, const frame_t *pf, int cors);
+// Makes what every reply holds: with the n fields of -H (checked, as
+// opt_read checks them), the body of body_len bytes at body (copied; null:
+// "You look good!"), and --cors. Returns 0, or -1 when no memory could be
+// had.
+int reply_init(reply_t *pr, const char *const *fields, int n, const char *body, int body_len,
+               int cors);
+
+// Frees what reply_init made. Returns 0.
+int reply_destroy(reply_t *pr);
+
+// Makes the reply, with status, to the request whose header block is head,
+// as *pf read it (frame_read_fields). It is at pr->data, pr->len bytes,
+// until the next call. Returns the reply's length.
+int reply_make(reply_t *pr, int status, const char *head, const frame_t *pf);
+
+// The registered reason phrase of status (IANA's registry of HTTP status
+// codes): "Service Unavailable" for 503; "" for a code without one.
+const char *reply_reason(int status);
+
+// Whether a reply with status has a body: not 204, 205 nor 304.
+int reply_has_body(int status);
+
+// Whether the field named by the len bytes at name (in any letter case) is
+// one the listener writes itself, that -H may not: Content-Length,
+// Transfer-Encoding and Connection, and with cors those of the grant.
+int reply_field_reserved(const char *name, int len, int cors);
 
 // Whether the request is a browser's preflight: OPTIONS, asking with an
 // Access-Control-Request-Method field whether a cross-origin request may

@@ -74,14 +74,16 @@ int sock_addr_is_any6(const sock_addr_t *a) {
 }
 
 int sock_send_all(SOCKET s, const char *p, int len) {
-    while (len > 0) {
-        int n = static_cast<int>(send(s, p, len, SEND_FLAGS));
+    while (len > 0 && stop_signal() == 0) {
+        int n = sock_send_nowait(s, p, len);
         if (n > 0) {
             p += n;
             len -= n;
-        } else if (n == 0 || !sock_error_is_interrupt(sock_error()) || stop_signal() != 0) {
+        } else if (n == SOCK_WOULD_BLOCK) {
+            (void)stop_wait_send(s); // a stop is seen above
+        } else if (n == 0 || !sock_error_is_interrupt(sock_error())) {
             return -1;
         }
     }
-    return 0;
+    return len > 0 ? -1 : 0;
 }

@@ -33,9 +33,9 @@ int sock_addr_parse(sock_addr_t *a, const char *text);
 // Whether a is the IPv6 any address, ::, with no zone.
 int sock_addr_is_any6(const sock_addr_t *a);
 
-// Sends all len bytes. A send that a signal cuts short goes on where it
-// stopped, unless a stop has come; a peer that has gone ends it. Returns 0,
-// or -1.
+// Sends all len bytes, waiting for room as the peer reads. A stop ends it,
+// also while it waits; a send that another signal cuts short goes on where
+// it stopped; a peer that has gone ends it. Returns 0, or -1.
 int sock_send_all(SOCKET s, const char *p, int len);
 
 #endif

@@ -28,6 +28,10 @@ int stop_status(void);
 // the blocking call itself, returns 0 at once.
 int stop_wait(SOCKET s);
 
+// Waits until s can take more bytes to send (or has failed), or a stop
+// request comes. Returns 0, or -1 for the stop.
+int stop_wait_send(SOCKET s);
+
 // The most sockets stop_wait_any takes at once.
 #define STOP_WAIT_MAX 260
 

@@ -95,6 +95,18 @@ int stop_wait(SOCKET s) {
     return 0;
 }
 
+int stop_wait_send(SOCKET s) {
+    for (;;) {
+        if (stop_sig != 0) {
+            return -1;
+        }
+        struct pollfd pfd = {s, POLLOUT, 0};
+        if (poll(&pfd, 1, -1) >= 0 || errno != EINTR) {
+            return 0; // room, or failing: the send that follows says which
+        }
+    }
+}
+
 // poll needs nothing of a socket beforehand, and leaves it as it is.
 int stop_watch(SOCKET s) {
     (void)s;

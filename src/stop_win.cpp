@@ -79,34 +79,37 @@ int stop_status(void) {
 // the call, which no longer blocks. The stop event stays set once set: a
 // stop that comes between the last look and the wait is seen all the same.
 // WSAEventSelect records an event that has already happened (a connection
-// waiting, bytes, a close) as soon as it is called. Returns 1 when s is
-// ready, 0 when the time is up, -1 for the stop.
-static int wait_for(SOCKET s, DWORD ms) {
+// waiting, bytes, a close, room to send) as soon as it is called. Returns 0
+// once s has one of events, -1 for the stop.
+static int wait_for(SOCKET s, long events) {
     if (stop_signal() != 0) {
         return -1;
     }
-    if (one_event == nullptr || WSAEventSelect(s, one_event, FD_ACCEPT | FD_READ | FD_CLOSE) != 0) {
-        // Without the event, as Windows' handling of Ctrl-C stands: the
-        // call waits by itself, or select waits for the time given.
-        if (ms == INFINITE) {
-            return 1;
-        }
+    if (one_event == nullptr || WSAEventSelect(s, one_event, events) != 0) {
+        // Without the event, as Windows' handling of Ctrl-C stands: a
+        // receive waits by itself; select waits for room to send.
         fd_set ready;
         FD_ZERO(&ready);
         FD_SET(s, &ready);
-        struct timeval limit = {static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000};
-        return select(0, &ready, nullptr, nullptr, &limit) == 0 ? 0 : 1;
+        if ((events & FD_WRITE) != 0) {
+            (void)select(0, nullptr, &ready, nullptr, nullptr);
+        }
+        return 0;
     }
     HANDLE both[2] = {stop_event, one_event};
-    DWORD woken = WaitForMultipleObjects(2, both, FALSE, ms);
+    DWORD woken = WaitForMultipleObjects(2, both, FALSE, INFINITE);
     // WSAEventSelect made the socket non-blocking: undo that.
     stop_unwatch(s);
     (void)ResetEvent(one_event);
-    return woken == WAIT_OBJECT_0 ? -1 : woken == WAIT_TIMEOUT ? 0 : 1;
+    return woken == WAIT_OBJECT_0 ? -1 : 0;
 }
 
 int stop_wait(SOCKET s) {
-    return wait_for(s, INFINITE) < 0 ? -1 : 0;
+    return wait_for(s, FD_ACCEPT | FD_READ | FD_CLOSE);
+}
+
+int stop_wait_send(SOCKET s) {
+    return wait_for(s, FD_WRITE | FD_CLOSE);
 }
 
 // Every watched socket signals the one event, so that a wait takes any

@@ -283,7 +283,7 @@ class Server:
         A block that was answered ends once its client closes, another
         client speaks, or the connection's quiet time is up (what came
         meanwhile is shown in it): its newline is checked when the test next
-        looks at stdout (mark)."""
+        looks at stdout (mark). Returns the client's port."""
         start = self.mark
         if client_port is None:
             data = self.out.wait(lambda d: ANNOUNCEMENT.match(d, start), TIMEOUT, "announcement")
@@ -301,6 +301,7 @@ class Server:
             test.assertEqual(self.next_output(1), b"\n")
         else:
             self.owed = b"\n"
+        return client_port
 
     def expect_quiet(self, test):
         """Nothing printed beyond what was checked (call after a reply)."""

@@ -49,7 +49,8 @@ PAGE = """<!doctype html>
     try {
       const reply = await fetch(url, {method: "POST", credentials, body,
           headers: {"Content-Type": "application/json", "X-Debug": "1"}});
-      results.push(["read: " + await reply.text(), performance.now() - start]);
+      results.push(["read: " + reply.status + " " + await reply.text(),
+                    performance.now() - start]);
     } catch (e) {
       results.push([e.name + ": " + e.message, performance.now() - start]);
     }
@@ -157,21 +158,25 @@ class Browsers(unittest.TestCase):
     def check(self, name):
         require(shutil.which(name), "%s is not installed (Debian: %s)" % (name, name))
         command, refused = BROWSERS[name]
-        with Server("-l", "0", "--cors") as granted, Server("-l", "0") as plain:
-            plain.stderr_allowed = True
+        with Server("-l", "0", "--cors") as granted, Server("-l", "0") as plain, \
+                Server("-l", "0", "--cors", "-s", "503") as failing:
+            plain.stderr_allowed = failing.stderr_allowed = True
             runs = ["include&run=%d" % n for n in range(1, RUNS + 1)]
             fetches = [(s, c) for s in (granted, plain) for c in CREDENTIALS]
-            fetches += [(granted, c) for c in runs]
+            fetches += [(failing, "include")] + [(granted, c) for c in runs]
             self.pages.page = PAGE.replace("FETCHES", json.dumps([
                 ("http://127.0.0.1:%d/api?credentials=%s" % (s.port, c), c.split("&")[0],
                  body(c.split("&")[0]).decode()) for s, c in fetches]))
             results = self.load(command, name)
             self.assertEqual(len(results), len(fetches), results)
             for (s, c), (result, ms) in zip(fetches, results):
-                if s is granted:
-                    self.assertEqual(result, "read: You look good!", c)
-                else:
+                if s is plain:
                     self.assertTrue(result.startswith(refused), (c, result))
+                else:
+                    # The preflight passes, and the request itself gets the
+                    # status asked for.
+                    status = 503 if s is failing else 200
+                    self.assertEqual(result, "read: %d You look good!" % status, c)
             # No connection the browser keeps for later holds the others.
             took = sum(ms for _, ms in results[-RUNS:])
             self.assertLess(took, 3000 * SCALE, "%d fetches in turn took %d ms" % (RUNS, took))
@@ -180,9 +185,13 @@ class Browsers(unittest.TestCase):
             self.check_requests(granted, [(m, c) for c in CREDENTIALS + tuple(runs)
                                           for m in ("OPTIONS", "POST")])
             self.check_requests(plain, [("OPTIONS", c) for c in CREDENTIALS])
+            self.check_requests(failing, [("OPTIONS", "include"), ("POST", "include")])
         # Both stopped: without --cors standard error holds the hint, once
         # for both preflights; with it, nothing (Server.stop checks that).
         self.assertEqual(bytes(plain.err.data).replace(b"\r\n", b"\n"), CORS_HINT)
+        self.assertRegex(bytes(failing.err.data).replace(b"\r\n", b"\n"),
+                         rb"\A127\.0\.0\.1:\d+ answered 200 OK after 0 ms\n"
+                         rb"127\.0\.0\.1:\d+ answered 503 Service Unavailable after 0 ms\n\Z")
 
     def load(self, command, name):
         """Opens the page in a browser of its own and returns what the page

@@ -150,8 +150,45 @@ class Console(unittest.TestCase):
                         else:
                             FileStream(copy).wait(lambda d: d == startup_output(port) + shown,
                                                   TIMEOUT, "the copy")
+                        if reader is not None:
+                            # Output to the pipe is tried again with each
+                            # connection: a new reader gets the next.
+                            reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+                            self.addCleanup(os.close, reader)
+                            with connect_when_up(port) as c:
+                                c.send(request)
+                                self.assertEqual(c.reply(), REPLY)
+                            got = b""
+                            deadline = time.monotonic() + TIMEOUT
+                            while not got.endswith(request + b"\n"):
+                                self.assertLess(time.monotonic(), deadline, got[-200:])
+                                if select.select([reader], [], [], 0.1)[0]:
+                                    got += os.read(reader, 65536)
+                            self.assertEqual(got, announcement(c.port) + request + b"\n")
                     self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"),
                                      line * (3 - (reader is not None)))
+
+    def test_copy_to_a_pipe_that_nobody_reads_yet(self):
+        # Opening a FIFO for writing waits for its reader: nothing shows,
+        # not even the banner, and a stop ends the wait.
+        posix_only(self)
+        with tempfile.TemporaryDirectory(prefix="quorvel-fifo-") as tmp:
+            fifo = os.path.join(tmp, "fifo")
+            os.mkfifo(fifo)
+            s = Server("-l", "0", "-o", fifo, wait_ready=False)
+            with s:
+                deadline = time.monotonic() + TIMEOUT
+                while True:  # until it sleeps, in the open
+                    with open("/proc/%d/stat" % s.proc.pid) as f:
+                        if f.read().rsplit(")", 1)[1].split()[0] == "S":
+                            break
+                    self.assertLess(time.monotonic(), deadline, "it never waited")
+                    time.sleep(0.01)
+                start = time.monotonic()
+                s.proc.terminate()
+                self.assertEqual(s.wait_exit(), 143)
+                self.assertLess(time.monotonic() - start, 2.0 * SCALE)
+                self.assertEqual(bytes(s.out.data), b"")
 
     def test_non_blocking_pipe_with_a_slow_reader(self):
         posix_only(self)
@@ -315,6 +352,32 @@ class Stop(unittest.TestCase):
                     self.assertEqual(shown, expected if where in ("answered", "silent") else
                                      expected[:len(shown)])
                     self.assertGreaterEqual(len(shown), len(bytes(s.out.data[:s.mark])))
+
+    def test_stop_while_a_reply_waits(self):
+        # A stop ends the wait of --delay at once, and a reply that waits
+        # for a client that does not read it: the block ends with what came.
+        posix_only(self)
+        with tempfile.NamedTemporaryFile(prefix="quorvel-body-") as body:
+            body.write(b"b" * (16 << 20))
+            body.flush()
+            for label, args in (("in the delay", ["--delay", "60000"]),
+                                ("sending to a client that does not read", ["--body", "@" + body.name])):
+                with self.subTest(label), Server("-l", "0", *args) as s:
+                    c = Client(s.port)
+                    self.addCleanup(c.sock.close)
+                    c.send(GET)
+                    if "--delay" in args:
+                        s.out.wait(lambda d: d.endswith(GET), TIMEOUT, "the request")
+                    else:
+                        deadline = time.monotonic() + TIMEOUT
+                        while pipe_holds(c.sock.fileno()) == 0:  # the reply has begun
+                            self.assertLess(time.monotonic(), deadline, "no reply")
+                            select.select([c.sock], [], [], 0.1)
+                    start = time.monotonic()
+                    s.proc.terminate()
+                    self.assertEqual(s.wait_exit(), 143)
+                    self.assertLess(time.monotonic() - start, 2.0 * SCALE)
+                    self.assertEqual(bytes(s.out.data[s.mark:]), announcement(c.port) + GET + b"\n")
 
     def test_stop_while_output_is_stalled(self):
         # Standard output a pipe that nobody reads, a body streaming in: the

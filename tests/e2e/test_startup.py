@@ -5,12 +5,14 @@ import datetime
 import os
 import re
 import select
+import shutil
 import socket
 import subprocess
 import tempfile
 import time
 import unittest
 
+from clients import curl, python_request
 from harness import (BIN, CORS_HINT, HERE, LAUNCHER, REPLY, RULE, SCALE, TIMEOUT, WINE, Client,
                      Server, announcement, exchange, free_port, port_is_free, require,
                      startup_output)
@@ -31,12 +33,18 @@ class StartupOutput(unittest.TestCase):
 
 
 class PortOption(unittest.TestCase):
-    def check_default(self, *args):
+    def check_default(self, *args, warned=()):
+        """Listens on the default port, and answers 200; each of warned, a
+        word that looks like an option and is none, said ignored."""
         require(port_is_free(DEFAULT_PORT), "port %d is in use here" % DEFAULT_PORT)
         with Server(*args) as s:
+            s.stderr_allowed = True
             self.assertEqual(s.port, DEFAULT_PORT)
             self.assertEqual(bytes(s.out.data[:s.mark]), startup_output(DEFAULT_PORT))
             exchange(self, s, b"GET / HTTP/1.1\r\n\r\n")
+        self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"), b"".join(
+            b"%s: no such option, ignored (quorvel --help lists them)\n" % w.encode()
+            for w in warned))
 
     def test_default_port(self):
         self.check_default()
@@ -45,9 +53,14 @@ class PortOption(unittest.TestCase):
         self.check_default("-l")
 
     def test_unrecognised_spellings_are_ignored(self):
-        for args in (["-L", "1234"], ["-l1234"], ["--l", "1234"], ["-x", "-y", "-l"]):
+        # Said on standard error, as a misspelt option is easy to miss: the
+        # status asked for that way is not given.
+        for args, warned in ((["-L", "1234"], ["-L"]), (["-l1234"], ["-l1234"]),
+                             (["--l", "1234"], ["--l"]), (["-x", "-y", "-l"], ["-x", "-y"]),
+                             (["--status=503"], ["--status=503"]), (["-s503", "x"], ["-s503"]),
+                             (["-"], ["-"])):
             with self.subTest(args=args):
-                self.check_default(*args)
+                self.check_default(*args, warned=warned)
 
     def test_values(self):
         for label, value_of in (
@@ -118,17 +131,20 @@ class Queries(unittest.TestCase):
 
 class StartupFailure(unittest.TestCase):
     def test_port_in_use(self):
-        with socket.socket() as holder:
+        # The file of -o is made only once the listener could start.
+        with socket.socket() as holder, tempfile.TemporaryDirectory() as tmp:
             holder.bind(("0.0.0.0", 0))
             holder.listen(1)
             port = holder.getsockname()[1]
-            s = Server("-l", str(port), wait_ready=False)
+            copy = os.path.join(tmp, "requests.log")
+            s = Server("-l", str(port), "-o", copy, wait_ready=False)
             s.stderr_allowed = True
             self.assertEqual(s.wait_exit(), 1)
             # Standard error stays in text mode on Windows: CRLF there.
             err = bytes(s.err.data).replace(b"\r\n", b"\n")
             self.assertEqual(err, b"bind() error: Address already in use\n")
             self.assertEqual(bytes(s.out.data), b"")
+            self.assertFalse(os.path.exists(copy))
 
 
 class AddressOption(unittest.TestCase):
@@ -146,9 +162,18 @@ class AddressOption(unittest.TestCase):
                     Client(s.port, refused)
 
     def test_bad_values(self):
-        # Said on standard error, status 1, nothing started: -b's and -o's.
+        # Said on standard error in one line that names the option and the
+        # value, status 1, nothing started.
         address = b", such as 127.0.0.1 or ::1\n"
         missing = os.path.join(HERE, "no such folder", "requests.log")
+        codes = (b": expected status codes of three digits, 200 to 599, separated by commas "
+                 b"(at most 100), such as 503,503,200\n")
+        ms = (b": expected milliseconds, 0 to 86400000 (a day), separated by commas "
+              b"(at most 100), such as 3000,0\n")
+        token = b": the field's name must be a token (letters, digits and !#$%&'*+-.^_`|~)\n"
+        big = tempfile.NamedTemporaryFile(prefix="quorvel-body-")
+        self.addCleanup(big.close)
+        big.truncate((16 << 20) + 1)  # a byte over the most a body may be
         for args, shown in (
                 (["-b", "abc"], b"-b abc: expected a numeric IPv4 or IPv6 address" + address),
                 (["-b", "1.2.3"], b"-b 1.2.3: expected a numeric IPv4 or IPv6 address" + address),
@@ -156,12 +181,48 @@ class AddressOption(unittest.TestCase):
                 (["-l", "0", "-b"], b"-b: expected a numeric IPv4 or IPv6 address after it" +
                  address),
                 (["-o", missing], b"-o %s: No such file or directory\n" % missing.encode()),
-                (["-l", "0", "-o"], b"-o: expected a file name after it\n")):
+                (["-l", "0", "-o"], b"-o: expected a file name after it\n"),
+                # -l's two words are its own.
+                (["-o", "-l", "0"], b"-o: expected a file name after it\n"),
+                (["-s", "99"], b"-s 99" + codes), (["--status", "600"], b"--status 600" + codes),
+                (["-s", "2x0"], b"-s 2x0" + codes), (["-s", ""], b"-s ''" + codes),
+                (["-s", "503,"], b"-s 503," + codes), (["-s", "5031"], b"-s 5031" + codes),
+                (["-l", "0", "-s"], b"-s: expected status codes, such as 503 or 503,503,200, "
+                 b"after it\n"),
+                (["-H", "NoColon"], b"-H NoColon: expected NAME: VALUE, NAME: to leave a field "
+                 b"out, or NAME; for an empty one\n"),
+                (["-H", "Content-Length: 5"],
+                 b"-H 'Content-Length: 5': quorvel writes Content-Length itself\n"),
+                (["-H", "vary: x", "--cors"], b"-H 'vary: x': quorvel writes vary itself with "
+                 b"--cors\n"),
+                (["--header", "Bad Name: x"], b"--header 'Bad Name: x'" + token),
+                (["-H", "X: a\rb"], b"-H 'X: a\\rb': the value must be visible ASCII, spaces "
+                 b"and tabs\n"),
+                (["--body", "@" + missing], b"--body '@%s': No such file or directory\n"
+                 % missing.encode()),
+                (["--body", "@" + big.name], b"--body @%s: larger than 16 MiB, the most a body "
+                 b"may be\n" % big.name.encode()),
+                (["--delay", "-1"], b"--delay -1" + ms), (["--delay", "abc"], b"--delay abc" + ms),
+                (["--delay", "86400001"], b"--delay 86400001" + ms)):
             with self.subTest(args=args):
                 done = subprocess.run(LAUNCHER + [BIN] + args, capture_output=True,
                                       stdin=subprocess.DEVNULL, timeout=TIMEOUT)
                 self.assertEqual((done.returncode, done.stdout), (1, b""))
                 self.assertEqual(done.stderr.replace(b"\r\n", b"\n"), shown)
+
+    def test_a_value_is_that_value_alone(self):
+        # -o takes the next word, whatever it looks like: the copy goes to a
+        # file named -t, and -t is not on.
+        # The file is made with the permissions 0666 leaves under the umask.
+        with tempfile.TemporaryDirectory(prefix="quorvel-options-") as tmp:
+            with Server("-l", "0", "-o", "-t", "requests.log",
+                        preexec_fn=lambda: (os.chdir(tmp), os.umask(0o027))) as s:
+                exchange(self, s, b"GET / HTTP/1.1\r\n\r\n")
+            self.assertEqual(os.listdir(tmp), ["-t"])
+            with open(os.path.join(tmp, "-t"), "rb") as f:
+                self.assertEqual(f.read(), bytes(s.out.data))
+            if not WINE:  # POSIX permissions
+                self.assertEqual(os.stat(os.path.join(tmp, "-t")).st_mode & 0o777, 0o640)
 
 
 class CorsOption(unittest.TestCase):
@@ -188,6 +249,60 @@ class CorsOption(unittest.TestCase):
             self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"), CORS_HINT)
 
 
+def told(port, status, ms=rb"\d+"):
+    """The line standard error has for a reply, with -s or --delay."""
+    return rb"127\.0\.0\.1:%d answered %s after %s ms\n" % (port, status, ms)
+
+
+class AskedReplies(unittest.TestCase):
+    """-s and --delay, against clients that retry and give up."""
+
+    def test_curl_retries_until_the_status_says_so(self):
+        require(shutil.which("curl"), "curl is not installed (Debian: curl)")
+        with Server("-l", "0", "-s", "503,503,200", "-H", "Retry-After: 1") as s:
+            s.stderr_allowed = True
+            body, sent = curl(s.port, "--retry", "3")  # exits 0, else it raises
+            self.assertEqual(body, b"You look good!" * 3)  # each try's body
+            request = sent[:len(sent) // 3]
+            self.assertEqual(sent, request * 3)
+            ports = [s.expect_block(self, None, request) for _ in range(3)]
+            s.mark
+        self.assertRegex(bytes(s.err.data).replace(b"\r\n", b"\n"),
+                         b"\\A" + told(ports[0], b"503 Service Unavailable", b"0") +
+                         told(ports[1], b"503 Service Unavailable", b"0") +
+                         told(ports[2], b"200 OK", b"0") + b"\\Z")
+
+    def test_a_client_times_out_then_its_retry_is_answered_at_once(self):
+        request = b"GET /slow HTTP/1.1\r\nHost: x\r\n\r\n"
+        with Server("-l", "0", "--delay", "3000,0") as s:
+            s.stderr_allowed = True
+            with Client(s.port) as c:
+                c.sock.settimeout(1)
+                c.send(request)
+                with self.assertRaises(socket.timeout):
+                    c.sock.recv(1)
+            # It gave up and closed: the wait ends, the reply goes nowhere.
+            s.expect_block(self, c.port, request)
+            start = time.monotonic()
+            status, data, sent, port = python_request(s.port, "GET", "/retry")
+            self.assertEqual((status, data), (200, b"You look good!"))
+            self.assertLess(time.monotonic() - start, 1.0 * SCALE)
+            s.expect_block(self, port, sent)
+            s.mark
+        self.assertRegex(bytes(s.err.data).replace(b"\r\n", b"\n"),
+                         b"\\A" + told(c.port, b"200 OK") + told(port, b"200 OK", b"0") + b"\\Z")
+
+    def test_a_client_that_half_closed_reads_its_reply(self):
+        # Its close ends the wait at once, and its block.
+        with Server("-l", "0", "--delay", "60000", "-s", "201") as s, Client(s.port) as c:
+            s.stderr_allowed = True
+            c.send(b"GET / HTTP/1.1\r\n\r\n")
+            c.sock.shutdown(socket.SHUT_WR)
+            self.assertEqual(c.reply(), REPLY.replace(b"200 OK", b"201 Created"))
+            s.expect_block(self, c.port, b"GET / HTTP/1.1\r\n\r\n")
+            s.mark
+
+
 class AcceptLoop(unittest.TestCase):
     def test_reply_and_announcement(self):
         with Server("-l", "0") as s:
@@ -208,7 +323,7 @@ class AcceptLoop(unittest.TestCase):
         # ever. -o: the file holds what standard output holds, byte for byte
         # (its name need not be ASCII, nor in a Windows code page).
         request = b"POST /t HTTP/1.1\r\nContent-Length: 6\r\n\r\n\r\n\0\xff\n\r"
-        for zone, offset in (("Asia/Kolkata", b"+05:30"), ("America/St_Johns", b"-03:30")):
+        for zone, offset in (("Asia/Kolkata", b"+05:30"), ("Pacific/Marquesas", b"-09:30")):
             stamped = re.compile(rb"A new connection 127\.0\.0\.1:(\d+) at (\d{4}-\d\d-\d\dT"
                                  rb"\d\d:\d\d:\d\d\.\d{3})" + re.escape(offset) + rb"\n")
             sign = -1 if offset.startswith(b"-") else 1

@@ -92,6 +92,21 @@ class CtrlC(unittest.TestCase):
             self.assertEqual(s.wait_exit(), CONTROL_C_EXIT & 0xFF)
             self.assertLess(time.monotonic() - start, 0.8)
 
+    def test_ctrl_c_while_a_reply_waits_for_its_reader(self):
+        # A large reply to a client that does not read it: the send waits,
+        # and Ctrl-C still ends the program at once.
+        windows_only()
+        with tempfile.NamedTemporaryFile(prefix="quorvel-body-") as body:
+            body.write(b"b" * (16 << 20))
+            body.flush()
+            with Server("-l", "0", "--body", "@" + body.name) as s, Client(s.port) as c:
+                c.send(b"GET / HTTP/1.1\r\n\r\n")
+                c.sock.recv(1)  # the reply has begun; the rest waits
+                start = time.monotonic()
+                os.kill(s.proc.pid, signal.SIGINT)
+                self.assertEqual(s.wait_exit(), CONTROL_C_EXIT & 0xFF)
+                self.assertLess(time.monotonic() - start, 0.8)
+
     def ctrl_c(self, lib, tmp, bat):
         port = free_port()
         counted = os.path.join(tmp, "received-%d" % port)
@@ -232,6 +247,29 @@ class Copy(unittest.TestCase):
                 self.assertTrue(os.path.exists(copied), done.stdout + done.stderr)
                 with open(copied, "rb") as f:
                     self.assertEqual(f.read(), bytes(s.out.data[:s.mark]))
+
+
+class Reply(unittest.TestCase):
+    def test_status_and_a_body_file_of_any_name(self):
+        # --body @FILE opens the file by the name the system has in UTF-16,
+        # as -o does, and sends its bytes as they are.
+        windows_only()
+        body = b"\0binary\r\n\xff caf\xc3\xa9"
+        with tempfile.TemporaryDirectory(prefix="quorvel-body-") as tmp:
+            path = os.path.join(tmp, "r\u00e9ponse \u65e5\u672c.bin")
+            with open(path, "wb") as f:
+                f.write(body)
+            with Server("-l", "0", "-s", "503", "--body", "@" + path) as s, Client(s.port) as c:
+                s.stderr_allowed = True
+                c.send(b"GET / HTTP/1.1\r\n\r\n")
+                self.assertEqual(c.reply(), b"HTTP/1.1 503 Service Unavailable\r\n"
+                                 b"Server: quorvel (Power by dellabrix)\r\n"
+                                 b"Content-Type: text/html\r\nContent-Length: %d\r\n"
+                                 b"Connection: close\r\n\r\n" % len(body) + body)
+                s.err.wait(lambda d: d.endswith(b"\n"), TIMEOUT, "what went back")
+                self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"),
+                                 b"127.0.0.1:%d answered 503 Service Unavailable after 0 ms\n"
+                                 % c.port)
 
 
 class OwnConsole(unittest.TestCase):

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -14,15 +17,24 @@ const std::string fixed = "HTTP/1.1 200 OK\r\n"
                           "Content-Length: 14\r\n";
 const std::string end = "Connection: close\r\n\r\nYou look good!";
 
-std::string reply_to(const std::string &head, int cors) {
+// The reply to head, with status, made as the command line's fields, body
+// (null: the default) and cors ask.
+std::string reply_to(const std::string &head, int cors, int status = 200,
+                     const std::vector<const char *> &fields = {},
+                     const std::string *body = nullptr) {
     frame_t f;
     frame_init(&f);
     EXPECT_EQ(frame_find_head(&f, head.data(), int(head.size())), int(head.size()));
     frame_read_fields(&f, head.data(), int(head.size()));
     reply_t r;
-    int len = reply_make(&r, head.data(), &f, cors);
+    EXPECT_EQ(reply_init(&r, fields.data(), int(fields.size()), body ? body->data() : nullptr,
+                         body ? int(body->size()) : 0, cors),
+              0);
+    int len = reply_make(&r, status, head.data(), &f);
     EXPECT_EQ(len, r.len);
-    return std::string(r.data, size_t(r.len));
+    std::string reply(r.data, size_t(r.len));
+    reply_destroy(&r);
+    return reply;
 }
 
 // Every line of the header block is a field line: a name, ": ", and a value
@@ -109,6 +121,138 @@ TEST(Reply, Table) {
         std::string reply = reply_to(head, c.cors);
         EXPECT_EQ(reply, fixed + c.added + end);
         expect_well_formed(reply);
+    }
+}
+
+TEST(Reply, AskedFor) {
+    // The reply that -s, -H and --body ask for, to a plain GET and, with
+    // --cors, to a request with an Origin.
+    const std::string server = "Server: quorvel (Power by dellabrix)\r\n";
+    const std::string type = "Content-Type: text/html\r\n";
+    const std::string own = server + type + "Content-Length: 14\r\n";
+    const std::string binary = "\0\r\n\xff\r\nend"s;
+    const struct {
+        const char *label;
+        int status;
+        std::vector<const char *> fields;
+        const std::string *body;
+        int cors;
+        std::string expected;
+    } cases[] = {
+        {"a status and its reason",
+         503,
+         {},
+         nullptr,
+         0,
+         "HTTP/1.1 503 Service Unavailable\r\n" + own + end},
+        {"429", 429, {}, nullptr, 0, "HTTP/1.1 429 Too Many Requests\r\n" + own + end},
+        {"an unregistered code keeps its space",
+         599,
+         {},
+         nullptr,
+         0,
+         "HTTP/1.1 599 \r\n" + own + end},
+        {"418 is registered unused", 418, {}, nullptr, 0, "HTTP/1.1 418 \r\n" + own + end},
+        {"204: no body, no length",
+         204,
+         {},
+         nullptr,
+         0,
+         "HTTP/1.1 204 No Content\r\n" + server + type + "Connection: close\r\n\r\n"},
+        {"205",
+         205,
+         {},
+         nullptr,
+         0,
+         "HTTP/1.1 205 Reset Content\r\n" + server + type + "Connection: close\r\n\r\n"},
+        {"304, with --cors and a field",
+         304,
+         {"ETag: \"a\""},
+         nullptr,
+         1,
+         "HTTP/1.1 304 Not Modified\r\n" + server + type +
+             "Access-Control-Allow-Origin: http://a\r\nAccess-Control-Allow-Credentials: "
+             "true\r\nVary: Origin\r\nETag: \"a\"\r\nConnection: close\r\n\r\n"},
+        {"Server and Content-Type replaced where they stand, in any letter case",
+         200,
+         {"content-TYPE: application/json", "X-A: 1", "SERVER:gone fishing"},
+         nullptr,
+         0,
+         "HTTP/1.1 200 OK\r\nSERVER:gone fishing\r\ncontent-TYPE: application/json\r\n"
+         "Content-Length: 14\r\nX-A: 1\r\n" +
+             end},
+        {"the last of a name counts",
+         200,
+         {"Server: a", "Server: b"},
+         nullptr,
+         0,
+         "HTTP/1.1 200 OK\r\nServer: b\r\n" + type + "Content-Length: 14\r\n" + end},
+        {"Server: left out; X; sent empty; X: alone adds nothing",
+         200,
+         {"Server:", "X-Empty;", "X-None: \t", "content-type;"},
+         nullptr,
+         0,
+         "HTTP/1.1 200 OK\r\ncontent-type:\r\nContent-Length: 14\r\nX-Empty:\r\n" + end},
+        {"added fields in the order given, after the grant, repeats kept",
+         200,
+         {"Set-Cookie: a=1", "Retry-After: 1", "Set-Cookie: b=2"},
+         nullptr,
+         1,
+         "HTTP/1.1 200 OK\r\n" + own +
+             "Access-Control-Allow-Origin: http://a\r\nAccess-Control-Allow-Credentials: "
+             "true\r\nVary: Origin\r\nSet-Cookie: a=1\r\nRetry-After: 1\r\nSet-Cookie: "
+             "b=2\r\n" +
+             end},
+        {"a binary body with NUL and CR LF, and its length",
+         201,
+         {},
+         &binary,
+         0,
+         "HTTP/1.1 201 Created\r\n" + server + type +
+             "Content-Length: 9\r\nConnection: close\r\n\r\n" + binary},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        std::string head =
+            c.cors ? "GET / HTTP/1.1\r\nOrigin: http://a\r\n\r\n" : "GET / HTTP/1.1\r\n\r\n";
+        EXPECT_EQ(reply_to(head, c.cors, c.status, c.fields, c.body), c.expected);
+    }
+    // Made once, the reply is made again for each request, whatever came
+    // before: a longer status line, then a shorter one, then a grant.
+    frame_t f;
+    frame_init(&f);
+    const std::string head = "GET / HTTP/1.1\r\nOrigin: http://a\r\n\r\n";
+    frame_read_fields(&f, head.data(), int(head.size()));
+    reply_t r;
+    const char *fields[] = {"X-A: 1"};
+    ASSERT_EQ(reply_init(&r, fields, 1, nullptr, 0, 1), 0);
+    for (int status : {511, 200, 204, 599, 200}) {
+        SCOPED_TRACE(status);
+        reply_make(&r, status, head.data(), &f);
+        EXPECT_EQ(std::string(r.data, size_t(r.len)), reply_to(head, 1, status, {"X-A: 1"}));
+    }
+    reply_destroy(&r);
+}
+
+TEST(Reply, Reserved) {
+    const struct {
+        const char *name;
+        int cors;
+        int reserved;
+    } cases[] = {
+        {"Content-Length", 0, 1},
+        {"transfer-ENCODING", 0, 1},
+        {"Connection", 0, 1},
+        {"Vary", 0, 0},
+        {"Vary", 1, 1},
+        {"access-control-allow-origin", 1, 1},
+        {"Access-Control-Max-Age", 1, 0},
+        {"Content-Lengths", 0, 0},
+        {"Server", 1, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(reply_field_reserved(c.name, int(strlen(c.name)), c.cors), c.reserved);
     }
 }
 
