@@ -1,3 +1,8 @@
+// Where a connection goes, in this file: accept_waiting accepts it and
+// looks whether it has spoken; wait waits for it (and the others) between
+// requests; choose picks the first that spoke; serve reads its request,
+// holds the reply back for --delay (hold) and sends it; end_answered closes
+// it once its client is done, or show_closed when it closed without a byte.
 #include "listener.h"
 
 #include "reader.h"
@@ -123,7 +128,7 @@ static void end_answered(listener_t *pl) {
 static void look(listener_t *pl, int i) {
     held_t *h = &pl->held[i];
     bool take = buf_get_length(&pl->bufx) == 0 && buf_get_free(&pl->bufx) >= READ_FIRST_MAX;
-    int got = take ? reader_first(h->fd, &pl->bufx) : sock_peek(h->fd);
+    int got = take ? reader_first(h->fd, &pl->bufx) : stop_peek(h->fd);
     if (got > 0) {
         h->state = HELD_SPOKE;
     } else if (got == 0) {
@@ -144,11 +149,21 @@ static void rest(listener_t *pl) {
     pl->accept_at = clock_ms() + pl->accept_pause;
 }
 
-// Whether another connection can be held now: below the cap, or, between
-// blocks, by closing the one silent the longest.
+// The held connection to close, between blocks, to make room for another:
+// one that closed without a byte, shown first as it is due, or else the one
+// silent the longest; -1 when there is none, or a block is open.
+static int to_drop(const listener_t *pl) {
+    if (pl->answered != INVALID_SOCKET) {
+        return -1;
+    }
+    int closed = first(pl, HELD_CLOSED);
+    return closed >= 0 ? closed : first(pl, HELD_SILENT);
+}
+
+// Whether another connection can be held now: below the cap, or by closing
+// one (to_drop).
 static bool room(const listener_t *pl) {
-    return pl->held_count < pl->held_max ||
-           (pl->answered == INVALID_SOCKET && first(pl, HELD_SILENT) >= 0);
+    return pl->held_count < pl->held_max || to_drop(pl) >= 0;
 }
 
 // Accepts the connections waiting, as long as there is room, and holds
@@ -156,6 +171,7 @@ static bool room(const listener_t *pl) {
 // with its connection, and the first that has is served next. Called only
 // while none has spoken.
 static void accept_waiting(listener_t *pl) {
+    bool accepted = false; // one connection at least, this call
     while (room(pl) && stop_signal() == 0) {
         sock_addr_t addr;
         sock_len_t size = sizeof addr;
@@ -165,6 +181,17 @@ static void accept_waiting(listener_t *pl) {
             if (sock_error_is_interrupt(code)) {
                 continue; // another signal: go on
             }
+            if (sock_error_is_resource(code) && accepted) {
+                return; // more may wait, or none: the next wait says
+            }
+            if (sock_error_is_resource(code) && to_drop(pl) >= 0) {
+                // The descriptors held are those missing (others may be
+                // taken, by a parent that left them open): closing one
+                // makes room for the connection that woke the wait, as the
+                // cap would.
+                show_closed(pl, to_drop(pl));
+                continue;
+            }
             if (!sock_error_is_would_block(code)) {
                 sock_perror("accept() error", code);
             }
@@ -173,10 +200,11 @@ static void accept_waiting(listener_t *pl) {
             }
             return;
         }
+        accepted = true;
         pl->accept_pause = 0;
         if (pl->held_count == pl->held_max) {
             // Room is made after the accept: should it fail, none is lost.
-            show_closed(pl, first(pl, HELD_SILENT));
+            show_closed(pl, to_drop(pl));
         }
         held_t *h = &pl->held[pl->held_count];
         h->fd = fd;
@@ -317,7 +345,7 @@ static int turn_of(const int *list, int n, long long turn, int fallback) {
 static int hold(listener_t *pl, SOCKET conn_fd, int ms) {
     long long until = clock_ms() + ms;
     int rc = 0;
-    (void)stop_watch(conn_fd);
+    (void)stop_watch(conn_fd); // until its reply: it is sent as to a watched socket
     for (long long now; rc == 0 && (now = clock_ms()) < until;) {
         out_flush_report(pl->out);
         // Past READ_END_MAX nothing more is taken: only the time is waited.
@@ -330,26 +358,31 @@ static int hold(listener_t *pl, SOCKET conn_fd, int ms) {
             rc = 1;
         }
     }
-    stop_unwatch(conn_fd);
     return rc;
 }
 
 // Says on standard error what went back to the client at addr, and after
-// how long, so that a client's retries can be followed.
-static void tell(const sock_addr_t *addr, int status, long long waited) {
+// how long, so that a client's retries can be followed; written out with
+// the console's output.
+static void tell(out_t *out, const sock_addr_t *addr, int status, long long waited) {
     char peer[SOCK_ADDR_TEXT];
+    char line[SOCK_ADDR_TEXT + 128];
     sock_addr_text(addr, peer);
     const char *reason = reply_reason(status);
-    fprintf(stderr, "%s:%d answered %d%s%s after %lld ms\n", peer, sock_addr_port(addr), status,
-            *reason != '\0' ? " " : "", reason, waited);
+    int len = snprintf(line, sizeof line, "%s:%d answered %d%s%s after %lld ms\n", peer,
+                       sock_addr_port(addr), status, *reason != '\0' ? " " : "", reason, waited);
+    out_tell(out, line,
+             len < static_cast<int>(sizeof line) ? len : static_cast<int>(sizeof line) - 1);
 }
 
 // Serves held connection h: its announcement, its request shown as it
 // arrives, the reply. Returns -1 when a stop came.
 static int serve(listener_t *pl, const held_t *h) {
     const opt_t *opt = pl->opt;
+    // Read with stop_wait now (on Windows it stays non-blocking, which the
+    // reader's receives allow for).
     SOCKET conn_fd = h->fd;
-    stop_unwatch(conn_fd); // read with stop_wait now
+
     // Not written out here: the echo carries it out with the request.
     announce(pl, h);
     int result = reader_run(conn_fd, &pl->bufx, pl->out, &pl->frame);
@@ -392,7 +425,7 @@ static int serve(listener_t *pl, const held_t *h) {
     // that only half-closed still reads it.
     (void)sock_send_all(conn_fd, pl->reply->data, pl->reply->len);
     if (opt->status_count > 0 || opt->delay_count > 0) {
-        tell(&h->addr, status, held == 0 ? delay : clock_ms() - start);
+        tell(pl->out, &h->addr, status, held == 0 ? delay : clock_ms() - start);
     }
     // The client sees the end of the reply at once. The socket is closed
     // when its client closes, another client speaks or the quiet time is

@@ -240,6 +240,7 @@ int main(int argc, char **argv) {
 
     listener_run(&listener);
     listener_destroy(&listener);
+    reply_destroy(&reply);
     // Stopped by a signal: what is held goes out (given up after about a
     // second if standard output takes nothing), then the usual exit, with
     // the status a shell shows for a process the signal ended.

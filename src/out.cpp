@@ -27,6 +27,7 @@ int out_init(out_t *po, int fd, int terminal) {
     po->len = 0;
     po->exact_len = 0;
     po->held = 0;
+    po->told_len = 0;
     return 0;
 }
 
@@ -66,12 +67,32 @@ static bool data_dropped(const out_t *po) {
     return po->std.error != 0 && (!shared(po) || po->copy.error != 0);
 }
 
+// Writes out the lines held for standard error. A failure there has
+// nowhere to be said.
+static void flush_told(out_t *po) {
+    if (po->told_len > 0) {
+        (void)fwrite(po->told, 1, static_cast<size_t>(po->told_len), stderr);
+        po->told_len = 0;
+    }
+}
+
 int out_flush(out_t *po) {
     put_data(po, po->data, po->len);
     po->len = 0;
     put(&po->copy, file_write, po->exact, po->exact_len);
     po->exact_len = 0;
+    flush_told(po);
     return po->std.error == 0 ? 0 : -1;
+}
+
+int out_tell(out_t *po, const char *line, int len) {
+    if (len > OUT_TOLD_SIZE - po->told_len) {
+        flush_told(po);
+    }
+    len = len < OUT_TOLD_SIZE ? len : OUT_TOLD_SIZE;
+    memcpy(po->told + po->told_len, line, static_cast<size_t>(len));
+    po->told_len += len;
+    return 0;
 }
 
 // Holds len bytes in buf (OUT_SIZE bytes, *held of them in use), which

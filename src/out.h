@@ -24,6 +24,8 @@
 // On a terminal, what clients send is received here first and shown from
 // here.
 #define OUT_RAW_SIZE 4096
+// Lines for standard error held until the next write-out (out_tell).
+#define OUT_TOLD_SIZE 4096
 
 // One place the bytes go.
 typedef struct out_sink_t {
@@ -43,6 +45,8 @@ typedef struct out_t {
     char data[OUT_SIZE];
     char raw[OUT_RAW_SIZE];
     char exact[OUT_SIZE];
+    int told_len; // bytes held in told
+    char told[OUT_TOLD_SIZE];
 } out_t;
 
 // Prepares po for standard output fd, without a copy. Returns 0.
@@ -81,6 +85,11 @@ int out_echo_commit(out_t *po, int len);
 // Ends the echo of one connection: a byte held back on a terminal is shown.
 // Returns as out_write.
 int out_echo_end(out_t *po);
+
+// Holds a line of len bytes for standard error, written out with the rest
+// (out_flush): said of every request, such lines would otherwise cost a
+// write each. A line longer than OUT_TOLD_SIZE is cut. Returns 0.
+int out_tell(out_t *po, const char *line, int len);
 
 // Writes out everything held. Returns 0; -1 when standard output has failed
 // since the last out_clear (po->std.error says why; what could not be

@@ -28,7 +28,7 @@
 
 #include "buf.h"
 
-// sock_recv_nowait's and sock_peek's answer when nothing is waiting.
+// sock_recv_nowait's and stop_recv's answer when nothing is waiting.
 #define SOCK_WOULD_BLOCK (-2)
 
 // The error number of the last failed socket call.
@@ -49,13 +49,9 @@ int sock_error_is_interrupt(int code);
 int sock_error_is_would_block(int code);
 
 // recv that returns SOCK_WOULD_BLOCK instead of waiting, whether s blocks
-// or not.
+// or not. On Windows a peer that has closed is seen by the recv that
+// follows a wait (stop_wait), not here.
 int sock_recv_nowait(SOCKET s, char *buf, int len);
-
-// Whether the peer of s has sent something, without taking it: 1 when
-// bytes wait, 0 when the peer has closed (or the connection failed) with
-// none, SOCK_WOULD_BLOCK while nothing has come.
-int sock_peek(SOCKET s);
 
 // Makes s non-blocking: accept and recv return at once when nothing waits.
 // Returns 0, or -1.
@@ -102,7 +98,8 @@ int file_read_all(const char *path, int arg, buf_t *into, int max);
 int arg_text(const char *word, int arg, buf_t *into);
 
 // Sends up to len bytes of p on s without waiting for room: the count
-// sent, SOCK_WOULD_BLOCK when none could be, or -1. No SIGPIPE.
+// sent, SOCK_WOULD_BLOCK when none could be, or -1. No SIGPIPE. On Windows
+// s is non-blocking afterwards.
 int sock_send_nowait(SOCKET s, const char *p, int len);
 
 // Writes to a file that file_open_append opened, as fd_write does. Should

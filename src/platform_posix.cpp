@@ -157,15 +157,6 @@ int sock_send_nowait(SOCKET s, const char *p, int len) {
     return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? SOCK_WOULD_BLOCK : n;
 }
 
-int sock_peek(SOCKET s) {
-    char c;
-    ssize_t n = recv(s, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        return SOCK_WOULD_BLOCK;
-    }
-    return n > 0 ? 1 : 0;
-}
-
 int sock_nonblocking(SOCKET s) {
     int on = 1;
     return ioctl(s, FIONBIO, &on) == 0 ? 0 : -1;

@@ -204,47 +204,23 @@ void sock_nosigpipe(SOCKET s) {
     (void)s; // send() never raises a signal on Windows
 }
 
-// Whether s has something to take now (bytes, a close, a failure).
-static bool readable_now(SOCKET s) {
-    fd_set ready;
-    FD_ZERO(&ready);
-    FD_SET(s, &ready);
-    struct timeval none = {0, 0};
-    return select(0, &ready, nullptr, nullptr, &none) != 0; // a failing select: so would a recv
-}
-
-// Winsock has no per-call non-blocking flag: ask how much is waiting, and
-// when nothing is, whether the peer has closed (a recv then returns at once).
+// Winsock has no per-call non-blocking flag: ask how much is waiting.
 int sock_recv_nowait(SOCKET s, char *buf, int len) {
     u_long waiting = 0;
-    if (ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting == 0 && !readable_now(s)) {
-        return SOCK_WOULD_BLOCK;
+    if (ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting == 0) {
+        return SOCK_WOULD_BLOCK; // a peer that has closed is seen by the recv that follows
     }
     return recv(s, buf, len, 0);
 }
 
-// Not MSG_PEEK: a recv would have Winsock signal the socket's event again
-// (stop_watch) while the bytes wait. Readable first, then how much: bytes
-// that come between the two are counted, never taken for a close.
-int sock_peek(SOCKET s) {
-    if (!readable_now(s)) {
-        return SOCK_WOULD_BLOCK;
-    }
-    u_long waiting = 0;
-    return ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting > 0 ? 1 : 0;
-}
-
-// The socket is made non-blocking for the one call: sends that wait are
-// waited for with stop_wait_send, which a stop interrupts.
+// Sends that wait are waited for with stop_wait_send, which a stop
+// interrupts, so the socket is made non-blocking, and left so: every
+// receive is made with sock_recv_nowait or after a wait.
 int sock_send_nowait(SOCKET s, const char *p, int len) {
     u_long on = 1;
     (void)ioctlsocket(s, FIONBIO, &on);
     int n = send(s, p, len, 0);
-    int code = WSAGetLastError();
-    u_long off = 0;
-    (void)ioctlsocket(s, FIONBIO, &off);
-    WSASetLastError(code);
-    return n == SOCKET_ERROR && code == WSAEWOULDBLOCK ? SOCK_WOULD_BLOCK : n;
+    return n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK ? SOCK_WOULD_BLOCK : n;
 }
 
 int sock_nonblocking(SOCKET s) {

@@ -66,7 +66,7 @@ static int receive(SOCKET s, out_t *out, char **at) {
 
 int reader_first(SOCKET conn_fd, buf_t *bufx) {
     char first[READ_FIRST_MAX];
-    int n = sock_recv_nowait(conn_fd, first, READ_FIRST_MAX);
+    int n = stop_recv(conn_fd, first, READ_FIRST_MAX);
     if (n > 0) {
         (void)buf_push(bufx, first, n); // fits: no storage is needed
     }
@@ -165,7 +165,7 @@ int reader_take(SOCKET conn_fd, out_t *out, long long *taken) {
     while (*taken < READ_END_MAX) {
         int len;
         char *at = out_echo_room(out, &len);
-        int n = sock_recv_nowait(conn_fd, at, len);
+        int n = stop_recv(conn_fd, at, len);
         if (n > 0) {
             out_echo_commit(out, n);
             *taken += n;

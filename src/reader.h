@@ -22,8 +22,8 @@ enum {
 // The most reader_first takes.
 #define READ_FIRST_MAX 1024
 
-// Takes the first bytes that the client of conn_fd has sent, without
-// waiting: up to READ_FIRST_MAX of them, into bufx, which must be empty and
+// Takes the first bytes that the client of conn_fd, watched (stop_watch),
+// has sent, without waiting: up to READ_FIRST_MAX of them, into bufx, which must be empty and
 // have that much room (buf_get_free). Returns how many; 0 when the client
 // has closed (or the connection failed) before sending any;
 // SOCK_WOULD_BLOCK while none have come.
@@ -51,8 +51,8 @@ int reader_run(SOCKET conn_fd, buf_t *bufx, out_t *out, frame_t *frame);
 // system.
 #define READ_END_MAX (16LL << 20)
 
-// For a connection that was answered and whose sending side is shut: takes
-// whatever its client has sent since, without waiting, as long as there is
+// For a connection that was answered, its sending side shut and watched
+// (stop_watch): takes whatever its client has sent since, without waiting, as long as there is
 // some, and shows it in the connection's block. *taken counts the bytes
 // taken since the reply; past READ_END_MAX no more are. Returns 1 while the
 // client may send more, 0 once it has closed or gone.

@@ -36,11 +36,21 @@ int stop_wait_send(SOCKET s);
 #define STOP_WAIT_MAX 260
 
 // Lets stop_wait_any wait on s: a listening socket, or a connection that
-// is not being read with stop_wait. On Windows s is then non-blocking, and
-// stop_unwatch makes it a plain socket again (a socket accepted from a
-// watched one is watched too); on POSIX both do nothing. Returns 0, or -1.
+// is not being read with stop_wait (which ends the watch). On Windows s is
+// then non-blocking (a socket accepted from a watched one is watched too);
+// on POSIX this does nothing. Returns 0, or -1 (s is non-blocking all the
+// same).
 int stop_watch(SOCKET s);
-void stop_unwatch(SOCKET s);
+
+// Receives from s, watched, up to len bytes that have come, without
+// waiting: the count, 0 when the peer has closed, SOCK_WOULD_BLOCK while
+// nothing has come, or -1.
+int stop_recv(SOCKET s, char *buf, int len);
+
+// Whether the peer of s, watched, has sent something, without taking it: 1
+// when bytes wait, 0 when it has closed (or the connection failed) with
+// none, SOCK_WOULD_BLOCK while nothing has come.
+int stop_peek(SOCKET s);
 
 // Waits until one of the n sockets s (each given to stop_watch) has
 // something to take (a connection, bytes, a close), ms milliseconds pass

@@ -107,20 +107,30 @@ int stop_wait_send(SOCKET s) {
     }
 }
 
-// poll needs nothing of a socket beforehand, and leaves it as it is.
+// poll needs nothing of a socket beforehand, and leaves it as it is. Linux
+// does not pass a listening socket's O_NONBLOCK on to the sockets accepted
+// from it: they block, as the reader wants them.
 int stop_watch(SOCKET s) {
     (void)s;
     return 0;
 }
 
-// Linux does not pass a listening socket's O_NONBLOCK on to the sockets
-// accepted from it: they block, as the reader wants them.
-void stop_unwatch(SOCKET s) {
-    (void)s;
+int stop_recv(SOCKET s, char *buf, int len) {
+    return sock_recv_nowait(s, buf, len);
+}
+
+int stop_peek(SOCKET s) {
+    char c;
+    int n = static_cast<int>(recv(s, &c, 1, MSG_PEEK | MSG_DONTWAIT));
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return SOCK_WOULD_BLOCK;
+    }
+    return n > 0 ? 1 : 0;
 }
 
 int stop_wait_any(const SOCKET *s, int n, char *ready, int ms) {
     static struct pollfd set[STOP_WAIT_MAX];
+    memset(ready, 0, static_cast<size_t>(n));
     for (int i = 0; i < n; i++) {
         set[i] = {s[i], POLLIN, 0};
     }

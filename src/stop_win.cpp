@@ -1,5 +1,7 @@
 #include "stop.h"
 
+#include <string.h>
+
 // Ctrl-C, Ctrl-Break, closing the console window, logoff and shutdown come
 // as console control events, each on a thread the system starts for the
 // handler. The handler only notes the event and sets stop_event; the main
@@ -22,6 +24,14 @@ static volatile LONG64 stop_time = 0;     // GetTickCount64() when it came; 0 un
 static HANDLE stop_event = nullptr;       // set by the handler; manual reset
 static HANDLE one_event = nullptr;        // the events of the socket stop_wait waits on
 static HANDLE set_event = nullptr;        // the events of every watched socket (stop_watch)
+
+// Makes s a plain blocking socket again: WSAEventSelect makes a socket
+// non-blocking, and it cannot be made blocking while that lasts.
+static void unwatch(SOCKET s) {
+    (void)WSAEventSelect(s, nullptr, 0);
+    u_long blocking = 0;
+    (void)ioctlsocket(s, FIONBIO, &blocking);
+}
 
 // The time is noted before the event, so that whoever sees the event finds
 // the time. Ending the process, the handler does not run the exit code of
@@ -98,8 +108,8 @@ static int wait_for(SOCKET s, long events) {
     }
     HANDLE both[2] = {stop_event, one_event};
     DWORD woken = WaitForMultipleObjects(2, both, FALSE, INFINITE);
-    // WSAEventSelect made the socket non-blocking: undo that.
-    stop_unwatch(s);
+    // For the call that follows, which may block.
+    unwatch(s);
     (void)ResetEvent(one_event);
     return woken == WAIT_OBJECT_0 ? -1 : 0;
 }
@@ -116,16 +126,26 @@ int stop_wait_send(SOCKET s) {
 // number of them (WaitForMultipleObjects takes 64 handles at most, and
 // WSAPoll cannot wait for the stop's event).
 int stop_watch(SOCKET s) {
-    if (set_event == nullptr) {
-        return sock_nonblocking(s);
+    if (set_event == nullptr || WSAEventSelect(s, set_event, FD_ACCEPT | FD_READ | FD_CLOSE) != 0) {
+        (void)sock_nonblocking(s);
+        return -1;
     }
-    return WSAEventSelect(s, set_event, FD_ACCEPT | FD_READ | FD_CLOSE) == 0 ? 0 : -1;
+    return 0;
 }
 
-void stop_unwatch(SOCKET s) {
-    (void)WSAEventSelect(s, nullptr, 0);
-    u_long blocking = 0;
-    (void)ioctlsocket(s, FIONBIO, &blocking);
+// A watched socket is non-blocking: its receives return at once.
+int stop_recv(SOCKET s, char *buf, int len) {
+    int n = recv(s, buf, len, 0);
+    return n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK ? SOCK_WOULD_BLOCK : n;
+}
+
+int stop_peek(SOCKET s) {
+    char c;
+    int n = recv(s, &c, 1, MSG_PEEK);
+    if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+        return SOCK_WOULD_BLOCK;
+    }
+    return n > 0 ? 1 : 0;
 }
 
 // Which of the n sockets s have something to take now, into ready; how
@@ -157,6 +177,7 @@ static int look(const SOCKET *s, int n, char *ready) {
 // where. The event is reset before the look: whatever comes after the look
 // sets it again, and the wait sees it.
 int stop_wait_any(const SOCKET *s, int n, char *ready, int ms) {
+    memset(ready, 0, static_cast<size_t>(n));
     ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(ms < 0 ? 0 : ms);
     for (;;) {
         if (stop_signal() != 0) {

@@ -358,11 +358,14 @@ class Client:
         self.sock.close()
 
 
-def exchange(test, server, *parts, pause=0.0, echoed=None):
-    """Sends a request, checks the reply and the console block."""
+def exchange(test, server, *parts, pause=0.0, echoed=None, early=()):
+    """Sends a request, checks the reply and the console block, after the
+    blocks of early, ports of connections that closed without a byte."""
     with Client(server.port) as c:
         c.send(*parts, pause=pause)
         test.assertEqual(c.reply(), REPLY)
+        for port in early:
+            server.expect_block(test, port, b"", closed_early=True)
         server.expect_block(test, c.port, b"".join(parts) if echoed is None else echoed)
 
 

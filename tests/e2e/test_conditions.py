@@ -252,8 +252,63 @@ class NoDescriptors(unittest.TestCase):
                 s.expect_block(self, c.port, GET)
 
 
+    def test_held_connections_while_descriptors_run_out(self):
+        # The descriptors held are those missing (the limit leaves no room):
+        # between blocks the one silent the longest is closed to make room;
+        # while a block is open, accept rests, and the held connections
+        # are still served at once.
+        posix_only(self)
+        require(hasattr(resource, "prlimit"), "Python's resource.prlimit is missing here")
+        line = b"accept() error: Too many open files\n"
+        with Server("-l", "0") as s:
+            s.stderr_allowed = True
+            held = [Client(s.port) for _ in range(3)]
+            for c in held:
+                self.addCleanup(c.sock.close)
+            wait_accepted(s.port)
+            limit = len(os.listdir("/proc/%d/fd" % s.proc.pid))
+            resource.prlimit(s.proc.pid, resource.RLIMIT_NOFILE, (limit, 1024))
+            exchange(self, s, GET, early=[held[0].port])
+            self.assertEqual(bytes(s.err.data), b"")
+            with Client(s.port) as a, Client(s.port) as waiting:
+                a.send(GET)
+                self.assertEqual(a.reply(), REPLY)  # its block stays open a second
+                s.err.wait(lambda d: d.count(line) >= 7, TIMEOUT, "seven reports")
+                start = time.monotonic()
+                held[1].send(GET)
+                self.assertEqual(held[1].reply(), REPLY)
+                self.assertLess(time.monotonic() - start, 0.2 * SCALE)
+                resource.prlimit(s.proc.pid, resource.RLIMIT_NOFILE, (1024, 1024))
+                s.expect_block(self, a.port, GET)
+                s.expect_block(self, held[1].port, GET)
+                waiting.send(GET)
+                self.assertEqual(waiting.reply(), REPLY)
+                s.expect_block(self, waiting.port, GET)
+
+
 class SilentClients(unittest.TestCase):
     CAP = 256  # the most connections held at once
+
+    def test_the_quiet_time(self):
+        # An answered client that stays: a silent connection accepted
+        # meanwhile does not end its quiet time, and one that closes shows
+        # only after its block; a client that speaks ends it at once (not a
+        # second later), and the late bytes are in the block.
+        with Server("-l", "0") as s, Client(s.port) as a:
+            a.send(GET)
+            self.assertEqual(a.reply(), REPLY)
+            gone = Client(s.port)
+            wait_accepted(s.port)
+            gone.sock.close()
+            a.send(b"late")
+            with Client(s.port) as c:
+                start = time.monotonic()
+                c.send(GET)
+                self.assertEqual(c.reply(), REPLY)
+                self.assertLess(time.monotonic() - start, 0.5 * SCALE)
+            s.expect_block(self, a.port, GET + b"late")
+            s.expect_block(self, gone.port, b"", closed_early=True)
+            s.expect_block(self, c.port, GET)
 
     def test_silent_connections_hold_nobody(self):
         # Connections that send nothing are held, unseen, while clients that
@@ -280,10 +335,9 @@ class SilentClients(unittest.TestCase):
                         silent.append(Client(s.port))
                         wait_accepted(s.port)
                         silent.append(Client(s.port))
-                        cpu = None if WINE else cpu_seconds(s.proc.pid)
-                        s.mark
-                        if cpu is not None:
-                            self.assertLess(cpu_seconds(s.proc.pid) - cpu, 0.25 * SCALE)
+                        cpu = cpu_seconds(s.proc.pid)
+                        s.mark  # a second: the wait is idle, under any launcher
+                        self.assertLess(cpu_seconds(s.proc.pid) - cpu, 0.1)
                         self.closed(s, silent, 1)
 
     def closed(self, s, silent, count):

@@ -8,7 +8,7 @@ import socket
 import tempfile
 import unittest
 
-from harness import SANITIZED, TIMEOUT, Client, Server, exchange, require
+from harness import REPLY, SANITIZED, TIMEOUT, Client, Server, exchange, require
 
 
 class Memcheck(unittest.TestCase):
@@ -47,6 +47,14 @@ class Memcheck(unittest.TestCase):
         s.out.wait(lambda d: d.endswith(b"abc"), TIMEOUT, "the partial body")
         c.reset()
         s.expect_block(self, c.port, b"POST / HTTP/1.1\r\nContent-Length: 50\r\n\r\nabc")
+        # Waits that end with their time: a connection just accepted and
+        # silent, and an answered client that stays for its quiet time.
+        with Client(s.port) as silent, Client(s.port) as stays:
+            stays.send(b"GET /stays HTTP/1.1\r\n\r\n")
+            self.assertEqual(stays.reply(), REPLY)
+            s.expect_block(self, stays.port, b"GET /stays HTTP/1.1\r\n\r\n")
+            s.mark
+        s.expect_block(self, silent.port, b"", closed_early=True)
         exchange(self, s, b"GET /last HTTP/1.1\r\n\r\n")
 
 
