@@ -151,8 +151,11 @@ int reader_run(SOCKET conn_fd, buf_t *bufx, out_t *out, frame_t *frame) {
             state = frame_feed(frame, at, i);
             out_echo_commit(out, i);
         }
-        // The connection stays open; the reply goes out, then what comes
-        // after it is shown in this block (reader_end).
+        // The request is written out before it is answered: a client that
+        // has its reply finds its request in the output. The connection
+        // stays open; the reply goes out, then what comes after it is shown
+        // in this block (reader_end).
+        out_flush_report(out);
         return READ_REPLY;
     }
     out_echo_end(out);

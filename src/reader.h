@@ -42,8 +42,9 @@ int reader_first(SOCKET conn_fd, buf_t *bufx);
 //   gets its "socket close" line on a line of its own, then the newline
 //   that ends the block.
 // - READ_STOPPED: shown as far as it came, with no newline.
-// What has come is written out before the reader waits for more; the
-// caller writes out the rest, before it waits.
+// What has come is written out before the reader waits for more, and a
+// request that is due its reply before it returns; the caller writes out
+// the rest (the end of the block, a close), before it waits.
 int reader_run(SOCKET conn_fd, buf_t *bufx, out_t *out, frame_t *frame);
 
 // The most that is taken from a client that goes on sending once it was
