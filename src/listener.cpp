@@ -56,6 +56,7 @@ int listener_init(listener_t *pl, SOCKET fd, const opt_t *opt, out_t *out, reply
     pl->accept_at = 0;
     pl->hinted = 0;
     pl->turns = 0;
+    pl->told_len = 0;
     // Every waiting connection is accepted at once, so accept must not
     // wait when there are no more.
     return sock_nonblocking(fd) == 0 && stop_watch(fd) == 0 ? 0 : -1;
@@ -113,11 +114,15 @@ static void show_closes(listener_t *pl) {
     }
 }
 
-// Ends the answered connection's block, if one is open, and closes it.
+// Ends the answered connection's block, if one is open, and closes it;
+// then what went back to it is told (after the block, where standard error
+// and standard output go to the same place).
 static void end_answered(listener_t *pl) {
     if (pl->answered != INVALID_SOCKET) {
         reader_end(pl->answered, pl->out, pl->taken);
         pl->answered = INVALID_SOCKET;
+        out_tell(pl->out, pl->told, pl->told_len);
+        pl->told_len = 0;
     }
 }
 
@@ -361,18 +366,16 @@ static int hold(listener_t *pl, SOCKET conn_fd, int ms) {
     return rc;
 }
 
-// Says on standard error what went back to the client at addr, and after
-// how long, so that a client's retries can be followed; written out with
-// the console's output.
-static void tell(out_t *out, const sock_addr_t *addr, int status, long long waited) {
+// Notes what went back to the client at addr, and after how long, to be
+// said on standard error when its block ends, so that a client's retries
+// can be followed.
+static void tell(listener_t *pl, const sock_addr_t *addr, int status, long long waited) {
     char peer[SOCK_ADDR_TEXT];
-    char line[SOCK_ADDR_TEXT + 128];
     sock_addr_text(addr, peer);
     const char *reason = reply_reason(status);
-    int len = snprintf(line, sizeof line, "%s:%d answered %d%s%s after %lld ms\n", peer,
+    int len = snprintf(pl->told, sizeof pl->told, "%s:%d answered %d%s%s after %lld ms\n", peer,
                        sock_addr_port(addr), status, *reason != '\0' ? " " : "", reason, waited);
-    out_tell(out, line,
-             len < static_cast<int>(sizeof line) ? len : static_cast<int>(sizeof line) - 1);
+    pl->told_len = len < static_cast<int>(sizeof pl->told) ? len : 0;
 }
 
 // Serves held connection h: its announcement, its request shown as it
@@ -422,10 +425,14 @@ static int serve(listener_t *pl, const held_t *h) {
         return -1;
     }
     // A peer that has gone makes this fail; nothing more is owed to it. One
-    // that only half-closed still reads it.
+    // that only half-closed still reads it. A stop cuts it short.
     (void)sock_send_all(conn_fd, pl->reply->data, pl->reply->len);
+    if (stop_signal() != 0) {
+        reader_end(conn_fd, pl->out, pl->taken);
+        return -1;
+    }
     if (opt->status_count > 0 || opt->delay_count > 0) {
-        tell(pl->out, &h->addr, status, held == 0 ? delay : clock_ms() - start);
+        tell(pl, &h->addr, status, held == 0 ? delay : clock_ms() - start);
     }
     // The client sees the end of the reply at once. The socket is closed
     // when its client closes, another client speaks or the quiet time is
@@ -444,7 +451,7 @@ static int serve(listener_t *pl, const held_t *h) {
 }
 
 int listener_run(listener_t *pl) {
-    for (int next; (next = choose(pl)) >= 0;) {
+    for (int next; (next = choose(pl)) >= 0 && stop_signal() == 0;) {
         held_t h = pl->held[next];
         drop(pl, next);
         if (serve(pl, &h) < 0) {

@@ -62,6 +62,9 @@ typedef struct listener_t {
     long long accept_at; // clock_ms() when that rest ends
     int hinted;          // the hint of --cors has been given
     long long turns;     // requests that took their turn of -s and --delay
+    char
+        told[SOCK_ADDR_TEXT + 96]; // what went back to the answered client, said at its block's end
+    int told_len;
 } listener_t;
 
 // Prepares *pl to serve the clients of fd, a listening socket, as *opt

@@ -108,13 +108,19 @@ static int open_copy(const opt_t *opt, out_t *out) {
 }
 
 // Makes the reply that -H, --body and --cors ask for: the body read once,
-// here. Returns 0, or 1 when it cannot be had (said on standard error).
+// here. Returns 0; 1 when it cannot be had (said on standard error); or,
+// after a stop (while a FIFO waits for its writer), the exit status it
+// calls for.
 static int make_reply(const opt_t *opt, reply_t *reply) {
     buf_t body = {nullptr, 0, 0, 0}; // without storage: the first push allocates
     char err[OPT_ERROR_SIZE];
     int rc = 0;
     if (opt->body != nullptr && opt->body[0] == '@') {
         rc = file_read_all(opt->body, opt->body_arg, &body, REPLY_BODY_MAX);
+        if (rc != 0 && stop_signal() != 0) {
+            buf_destroy(&body);
+            return stop_status();
+        }
         if (rc != 0 && errno != ENOMEM) {
             opt_bad_value("--body", opt->body,
                           errno == EFBIG ? "larger than 16 MiB, the most a body may be"
@@ -167,24 +173,32 @@ int main(int argc, char **argv) {
     // and what clients send made visible (see out.h).
     out_init(&out, fileno(stdout), fd_is_terminal(fileno(stdout)));
 
-    if (opt_read(&opt, argc, argv, HELP_ALIAS, err) != 0) {
+    int rc = opt_read(&opt, argc, argv, HELP_ALIAS, err);
+    if (rc != 0) {
         fputs(err, stderr);
-        return startup_failed(nullptr, 0);
     }
-    if (opt.query != OPT_LISTEN) {
-        return answer_query(&opt, &out);
+    if (rc == 0 && opt.query != OPT_LISTEN) {
+        rc = answer_query(&opt, &out);
+        opt_destroy(&opt);
+        return rc;
     }
     // A word that looks like an option but is none is ignored, as ever,
     // but said: a misspelt option (--status=503) would otherwise change
     // nothing without a word.
-    for (int i = 0; i < opt.ignored_count && i < OPT_IGNORED_MAX; i++) {
+    const int *ignored = reinterpret_cast<const int *>(buf_get_head(&opt.ignored));
+    for (int i = 0; rc == 0 && i < buf_get_length(&opt.ignored) / static_cast<int>(sizeof(int));
+         i++) {
         fprintf(stderr, "%s: no such option, ignored (quorvel --help lists them)\n",
-                argv[opt.ignored[i]]);
+                argv[ignored[i]]);
     }
-    if (make_reply(&opt, &reply) != 0) {
+    opt_destroy(&opt);
+    if (rc != 0) {
         return startup_failed(nullptr, 0);
     }
-    int rc = WSAStartup(MAKEWORD(2, 0), &wsaData);
+    if ((rc = make_reply(&opt, &reply)) != 0) {
+        return rc == 1 ? startup_failed(nullptr, 0) : rc;
+    }
+    rc = WSAStartup(MAKEWORD(2, 0), &wsaData);
     if (rc != 0) {
         return startup_failed("WSAStartup() error", rc);
     }

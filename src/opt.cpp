@@ -76,8 +76,9 @@ void opt_bad_value(const char *option, const char *value, const char *why, char 
         quote =
             quote || *p == ' ' || *p == '\t' || *p == '\'' || (*p >= 0 && *p < 0x20) || *p == 0x7F;
     }
-    const int room = static_cast<int>(sizeof shown) - 8; // an escape, the quote, the end
-    for (const char *p = value; *p != '\0' && at < room; p++) {
+    const int room = static_cast<int>(sizeof shown) - 8; // an escape, "...", the end
+    const char *p = value;
+    for (; *p != '\0' && at < room; p++) {
         unsigned char c = static_cast<unsigned char>(*p);
         if (c == '\r' || c == '\n' || c == '\t') {
             at += snprintf(shown + at, sizeof shown - at, "\\%c",
@@ -89,6 +90,10 @@ void opt_bad_value(const char *option, const char *value, const char *why, char 
         } else {
             shown[at++] = static_cast<char>(c);
         }
+    }
+    if (*p != '\0') {
+        memcpy(shown + at, "...", 3); // too long to show whole
+        at += 3;
     }
     shown[at] = '\0';
     snprintf(err, OPT_ERROR_SIZE, "%s %s%s%s: %s\n", option, quote ? "'" : "", shown,
@@ -136,8 +141,12 @@ static int field_check(const char *option, const char *field, char *err) {
         len++;
     }
     bool empty = field[len] == ';' && field[len + 1] == '\0';
+    if (len > 0 && field[len] == ';' && !empty) {
+        opt_bad_value(option, field, "nothing may follow the ; of an empty field (NAME;)", err);
+        return 0;
+    }
     if (len == 0 || (field[len] != ':' && !empty)) {
-        bool colon = strchr(field, ':') != nullptr || field[len] == ';';
+        bool colon = strchr(field, ':') != nullptr;
         opt_bad_value(option, field,
                       colon ? "the field's name must be a token (letters, digits and "
                               "!#$%&'*+-.^_`|~)"
@@ -221,6 +230,7 @@ static int take(opt_t *po, int which, const char *option, const char *value, int
         if (field_check(option, value, err) == 0) {
             return -1;
         }
+        po->field_options[po->field_count] = option;
         po->fields[po->field_count++] = value;
         return 0;
     case TAKES_BODY:
@@ -232,9 +242,14 @@ static int take(opt_t *po, int which, const char *option, const char *value, int
     }
 }
 
+int opt_destroy(opt_t *po) {
+    buf_destroy(&po->ignored);
+    return 0;
+}
+
 int opt_read(opt_t *po, int argc, char **argv, const char *help_alias, char *err) {
-    memset(po, 0, sizeof *po);
-    arg_t words; // without argument 0
+    memset(po, 0, sizeof *po); // the list of ignored words without storage: it grows as needed
+    arg_t words;               // without argument 0
     arg_init(&words, argc > 0 ? argc - 1 : 0, argc > 0 ? argv + 1 : argv);
     if (arg_is_exists(&words, "--help") || arg_is_exists(&words, "-h") ||
         (help_alias != nullptr && arg_is_exists(&words, help_alias))) {
@@ -277,10 +292,7 @@ int opt_read(opt_t *po, int argc, char **argv, const char *help_alias, char *err
         } else if (strcmp(word, "-t") == 0) {
             po->stamp = 1;
         } else if (word[0] == '-') {
-            if (po->ignored_count < OPT_IGNORED_MAX) {
-                po->ignored[po->ignored_count] = i;
-            }
-            po->ignored_count++;
+            (void)buf_push(&po->ignored, &i, sizeof i); // without memory, not warned of
         }
     }
     // The fields the listener writes itself are its own; --cors may come
@@ -291,7 +303,7 @@ int opt_read(opt_t *po, int argc, char **argv, const char *help_alias, char *err
             char why[128];
             snprintf(why, sizeof why, "quorvel writes %.*s itself%s", len, po->fields[i],
                      reply_field_reserved(po->fields[i], len, 0) ? "" : " with --cors");
-            opt_bad_value("-H", po->fields[i], why, err);
+            opt_bad_value(po->field_options[i], po->fields[i], why, err);
             return -1;
         }
     }

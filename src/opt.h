@@ -14,8 +14,12 @@
 //   stands, a value included, and the rest is not looked at.
 // - Every other word is ignored; one that begins with "-" is noted, to be
 //   warned of.
+// - -s, --delay and --body count the last time they are given, -b and -o
+//   the first; each -H adds a field.
 #ifndef QUORVEL_OPT_H
 #define QUORVEL_OPT_H
+
+#include "buf.h"
 
 #define OPT_DEFAULT_PORT 10082
 // The most codes of -s, and delays of --delay, in a list.
@@ -24,8 +28,6 @@
 #define OPT_FIELDS_MAX 100
 // The longest delay, in ms: a day.
 #define OPT_DELAY_MAX 86400000
-// The most words noted as ignored.
-#define OPT_IGNORED_MAX 16
 
 // What is asked of the program instead of listening.
 enum {
@@ -46,12 +48,12 @@ typedef struct opt_t {
     int status_count;            // 0 without -s: 200
     int delays[OPT_TURNS_MAX];   // --delay: ms before each reply in turn (the last counts)
     int delay_count;             // 0 without --delay: none
-    const char *fields[OPT_FIELDS_MAX]; // -H, each as given, checked (opt_field_check)
+    const char *fields[OPT_FIELDS_MAX];        // -H, each as given, checked
+    const char *field_options[OPT_FIELDS_MAX]; // the word that gave each: -H or --header
     int field_count;
     const char *body; // --body TEXT or @FILE, as given (the last counts); null without it
     int body_arg;     // the index of body among the words
-    int ignored[OPT_IGNORED_MAX]; // indices of words beginning with "-" that are no option
-    int ignored_count;            // how many there were (more than are kept, maybe)
+    buf_t ignored;    // the indices (int) of words that begin with "-" and are no option
 } opt_t;
 
 // The usage text of --help.
@@ -64,8 +66,11 @@ extern const char opt_usage[];
 // Returns 0; or -1 when an option lacks its value or a value is bad, with a
 // one-line message (newline included) in err that names the option and the
 // value. A query always reads successfully: whatever else the line holds,
-// it is answered.
+// it is answered. opt_destroy frees what it holds, whatever it returned.
 int opt_read(opt_t *po, int argc, char **argv, const char *help_alias, char *err);
+
+// Frees what opt_read made. Returns 0.
+int opt_destroy(opt_t *po);
 
 // The message for a -b value that is no address (value null: none given),
 // into err (OPT_ERROR_SIZE bytes).

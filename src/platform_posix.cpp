@@ -64,7 +64,10 @@ int file_open_append(const char *path, int arg) {
 
 int file_read_all(const char *path, int arg, buf_t *into, int max) {
     (void)arg;
-    int fd = open(path + 1, O_RDONLY | O_CLOEXEC);
+    int fd;
+    do {
+        fd = open(path + 1, O_RDONLY | O_CLOEXEC); // a FIFO's waits for its writer
+    } while (fd < 0 && errno == EINTR && stop_signal() == 0);
     if (fd < 0) {
         return -1;
     }

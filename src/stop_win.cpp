@@ -118,8 +118,12 @@ int stop_wait(SOCKET s) {
     return wait_for(s, FD_ACCEPT | FD_READ | FD_CLOSE);
 }
 
+// Not FD_CLOSE: a peer that only half-closed still takes the reply, and
+// Winsock records its close again at every WSAEventSelect, which would make
+// the wait return at once, over and over. A peer that has gone makes the
+// send fail without waiting.
 int stop_wait_send(SOCKET s) {
-    return wait_for(s, FD_WRITE | FD_CLOSE);
+    return wait_for(s, FD_WRITE);
 }
 
 // Every watched socket signals the one event, so that a wait takes any

@@ -186,6 +186,7 @@ class Browsers(unittest.TestCase):
                                           for m in ("OPTIONS", "POST")])
             self.check_requests(plain, [("OPTIONS", c) for c in CREDENTIALS])
             self.check_requests(failing, [("OPTIONS", "include"), ("POST", "include")])
+            failing.err.wait(lambda d: d.count(b"\n") >= 2, TIMEOUT, "what went back")
         # Both stopped: without --cors standard error holds the hint, once
         # for both preflights; with it, nothing (Server.stop checks that).
         self.assertEqual(bytes(plain.err.data).replace(b"\r\n", b"\n"), CORS_HINT)

@@ -14,10 +14,11 @@ import unittest
 
 from clients import curl, python_request
 from harness import (BIN, CORS_HINT, HERE, LAUNCHER, REPLY, RULE, SCALE, TIMEOUT, WINE, Client,
-                     Server, announcement, exchange, free_port, port_is_free, require,
-                     startup_output)
+                     FileStream, Server, announcement, exchange, free_port, port_is_free,
+                     require, startup_output)
 
 DEFAULT_PORT = 10082
+GET = b"GET / HTTP/1.1\r\n\r\n"
 
 
 class StartupOutput(unittest.TestCase):
@@ -58,7 +59,8 @@ class PortOption(unittest.TestCase):
         for args, warned in ((["-L", "1234"], ["-L"]), (["-l1234"], ["-l1234"]),
                              (["--l", "1234"], ["--l"]), (["-x", "-y", "-l"], ["-x", "-y"]),
                              (["--status=503"], ["--status=503"]), (["-s503", "x"], ["-s503"]),
-                             (["-"], ["-"])):
+                             (["-"], ["-"]), (["-x%d" % n for n in range(20)],
+                                              ["-x%d" % n for n in range(20)])):
             with self.subTest(args=args):
                 self.check_default(*args, warned=warned)
 
@@ -187,6 +189,9 @@ class AddressOption(unittest.TestCase):
                 (["-s", "99"], b"-s 99" + codes), (["--status", "600"], b"--status 600" + codes),
                 (["-s", "2x0"], b"-s 2x0" + codes), (["-s", ""], b"-s ''" + codes),
                 (["-s", "503,"], b"-s 503," + codes), (["-s", "5031"], b"-s 5031" + codes),
+                (["-s", "199"], b"-s 199" + codes), (["-s", "0503"], b"-s 0503" + codes),
+                (["-s", ",".join(["503"] * 101)], b"-s " + b",".join([b"503"] * 101)[:248] +
+                 b"..." + codes),
                 (["-l", "0", "-s"], b"-s: expected status codes, such as 503 or 503,503,200, "
                  b"after it\n"),
                 (["-H", "NoColon"], b"-H NoColon: expected NAME: VALUE, NAME: to leave a field "
@@ -196,6 +201,9 @@ class AddressOption(unittest.TestCase):
                 (["-H", "vary: x", "--cors"], b"-H 'vary: x': quorvel writes vary itself with "
                  b"--cors\n"),
                 (["--header", "Bad Name: x"], b"--header 'Bad Name: x'" + token),
+                (["--header", "Connection: x"], b"--header 'Connection: x': quorvel writes "
+                 b"Connection itself\n"),
+                (["-H", "X;y"], b"-H X;y: nothing may follow the ; of an empty field (NAME;)\n"),
                 (["-H", "X: a\rb"], b"-H 'X: a\\rb': the value must be visible ASCII, spaces "
                  b"and tabs\n"),
                 (["--body", "@" + missing], b"--body '@%s': No such file or directory\n"
@@ -203,6 +211,7 @@ class AddressOption(unittest.TestCase):
                 (["--body", "@" + big.name], b"--body @%s: larger than 16 MiB, the most a body "
                  b"may be\n" % big.name.encode()),
                 (["--delay", "-1"], b"--delay -1" + ms), (["--delay", "abc"], b"--delay abc" + ms),
+                (["--delay", "3000abc"], b"--delay 3000abc" + ms), (["--delay", ""], b"--delay ''" + ms),
                 (["--delay", "86400001"], b"--delay 86400001" + ms)):
             with self.subTest(args=args):
                 done = subprocess.run(LAUNCHER + [BIN] + args, capture_output=True,
@@ -254,6 +263,14 @@ def told(port, status, ms=rb"\d+"):
     return rb"127\.0\.0\.1:%d answered %s after %s ms\n" % (port, status, ms)
 
 
+def told_lines(server, count):
+    """Waits for count lines on standard error, where what went back is
+    told once each block has ended (the listener may be killed, not
+    stopped, at the end of the test)."""
+    server.mark
+    server.err.wait(lambda d: d.count(b"\n") >= count, TIMEOUT, "what went back")
+
+
 class AskedReplies(unittest.TestCase):
     """-s and --delay, against clients that retry and give up."""
 
@@ -266,7 +283,7 @@ class AskedReplies(unittest.TestCase):
             request = sent[:len(sent) // 3]
             self.assertEqual(sent, request * 3)
             ports = [s.expect_block(self, None, request) for _ in range(3)]
-            s.mark
+            told_lines(s, 3)
         self.assertRegex(bytes(s.err.data).replace(b"\r\n", b"\n"),
                          b"\\A" + told(ports[0], b"503 Service Unavailable", b"0") +
                          told(ports[1], b"503 Service Unavailable", b"0") +
@@ -288,19 +305,44 @@ class AskedReplies(unittest.TestCase):
             self.assertEqual((status, data), (200, b"You look good!"))
             self.assertLess(time.monotonic() - start, 1.0 * SCALE)
             s.expect_block(self, port, sent)
-            s.mark
-        self.assertRegex(bytes(s.err.data).replace(b"\r\n", b"\n"),
-                         b"\\A" + told(c.port, b"200 OK") + told(port, b"200 OK", b"0") + b"\\Z")
+            told_lines(s, 2)
+        err = bytes(s.err.data).replace(b"\r\n", b"\n")
+        self.assertRegex(err, b"\\A" + told(c.port, b"200 OK") + told(port, b"200 OK", b"0") + b"\\Z")
+        # Held as long as it waited: about its time-out, not the 3 s asked.
+        self.assertLess(int(re.search(rb"after (\d+) ms", err).group(1)), 3000)
 
     def test_a_client_that_half_closed_reads_its_reply(self):
-        # Its close ends the wait at once, and its block.
+        # What it sends during the delay is shown; its close ends the wait
+        # at once, and its block.
         with Server("-l", "0", "--delay", "60000", "-s", "201") as s, Client(s.port) as c:
             s.stderr_allowed = True
             c.send(b"GET / HTTP/1.1\r\n\r\n")
+            s.out.wait(lambda d: d.endswith(b"GET / HTTP/1.1\r\n\r\n"), TIMEOUT, "the request")
+            c.send(b"more")
             c.sock.shutdown(socket.SHUT_WR)
             self.assertEqual(c.reply(), REPLY.replace(b"200 OK", b"201 Created"))
-            s.expect_block(self, c.port, b"GET / HTTP/1.1\r\n\r\n")
+            s.expect_block(self, c.port, b"GET / HTTP/1.1\r\n\r\nmore")
             s.mark
+
+    def test_turns(self):
+        # -s and --delay in step, each the last given, the last of each
+        # list repeating; a connection that closes before its header block
+        # takes no turn.
+        with Server("-l", "0", "-s", "404", "-s", "503,201", "--delay", "0,200") as s:
+            s.stderr_allowed = True
+            with Client(s.port) as gone:
+                gone.send(b"GET /gone HTTP/1.1\r\n")
+            s.expect_block(self, gone.port, b"GET /gone HTTP/1.1\r\n", closed_early=True)
+            ports = []
+            for status in (b"503 Service Unavailable", b"201 Created", b"201 Created"):
+                with Client(s.port) as c:
+                    c.send(GET)
+                    self.assertEqual(c.reply(), REPLY.replace(b"200 OK", status))
+                ports.append(s.expect_block(self, c.port, GET))
+            told_lines(s, 3)
+        self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"), b"".join(
+            b"127.0.0.1:%d answered %s after %d ms\n" % (p, st, ms) for p, st, ms in zip(
+                ports, (b"503 Service Unavailable", b"201 Created", b"201 Created"), (0, 200, 200))))
 
 
 class AcceptLoop(unittest.TestCase):
@@ -343,6 +385,11 @@ class AcceptLoop(unittest.TestCase):
                     self.assertLess(abs((now - when.replace(tzinfo=local)).total_seconds()), 5)
                     head = RULE + b"\n" + m.group(0) + RULE + b"\n"
                     self.assertEqual(s.next_output(len(head) + len(request)), head + request)
+                    # The copy is written after standard output: it holds
+                    # the same once the block has ended (and under Wine the
+                    # listener is killed, not stopped).
+                    shown = s.out.wait(lambda d: d.endswith(request + b"\n"), TIMEOUT, "the end")
+                    FileStream(path).wait(lambda d: d == shown, TIMEOUT, "the copy")
                 with open(path, "rb") as f:
                     self.assertEqual(f.read(), bytes(s.out.data))
 

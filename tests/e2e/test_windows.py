@@ -270,6 +270,11 @@ class Reply(unittest.TestCase):
                 self.assertEqual(bytes(s.err.data).replace(b"\r\n", b"\n"),
                                  b"127.0.0.1:%d answered 503 Service Unavailable after 0 ms\n"
                                  % c.port)
+        # --body TEXT is the text as UTF-8, whatever the code page.
+        text = "caf\u00e9 \u65e5\u672c \u2713"
+        with Server("-l", "0", "--body", text) as s, Client(s.port) as c:
+            c.send(b"GET / HTTP/1.1\r\n\r\n")
+            self.assertTrue(c.reply().endswith(b"\r\n\r\n" + text.encode()))
 
 
 class OwnConsole(unittest.TestCase):
