@@ -72,9 +72,8 @@ void opt_bad_value(const char *option, const char *value, const char *why, char 
     char shown[OPT_ERROR_SIZE / 2];
     int at = 0;
     bool quote = *value == '\0';
-    for (const char *p = value; *p != '\0'; p++) {
-        quote =
-            quote || *p == ' ' || *p == '\t' || *p == '\'' || (*p >= 0 && *p < 0x20) || *p == 0x7F;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(value); *p != '\0'; p++) {
+        quote = quote || *p == ' ' || *p == '\'' || *p < 0x20 || *p == 0x7F;
     }
     const int room = static_cast<int>(sizeof shown) - 8; // an escape, "...", the end
     const char *p = value;
