@@ -91,7 +91,7 @@ int stop_status(void) {
 // WSAEventSelect records an event that has already happened (a connection
 // waiting, bytes, a close, room to send) as soon as it is called. Returns 0
 // once s has one of events, -1 for the stop.
-static int wait_for(SOCKET s, long events) {
+static int wait_for(SOCKET s, long events, bool then_blocking) {
     if (stop_signal() != 0) {
         return -1;
     }
@@ -108,22 +108,26 @@ static int wait_for(SOCKET s, long events) {
     }
     HANDLE both[2] = {stop_event, one_event};
     DWORD woken = WaitForMultipleObjects(2, both, FALSE, INFINITE);
-    // For the call that follows, which may block.
-    unwatch(s);
+    if (then_blocking) {
+        unwatch(s); // for the call that follows, which may block
+    } else {
+        (void)WSAEventSelect(s, nullptr, 0); // and it stays non-blocking
+    }
     (void)ResetEvent(one_event);
     return woken == WAIT_OBJECT_0 ? -1 : 0;
 }
 
 int stop_wait(SOCKET s) {
-    return wait_for(s, FD_ACCEPT | FD_READ | FD_CLOSE);
+    return wait_for(s, FD_ACCEPT | FD_READ | FD_CLOSE, true);
 }
 
 // Not FD_CLOSE: a peer that only half-closed still takes the reply, and
 // Winsock records its close again at every WSAEventSelect, which would make
 // the wait return at once, over and over. A peer that has gone makes the
-// send fail without waiting.
+// send fail without waiting. The socket stays non-blocking, as the sends
+// leave it: after a stop, what its client sent is taken without waiting.
 int stop_wait_send(SOCKET s) {
-    return wait_for(s, FD_WRITE);
+    return wait_for(s, FD_WRITE, false);
 }
 
 // Every watched socket signals the one event, so that a wait takes any

@@ -10,6 +10,9 @@
 // with the receiving process's id and the running total, "PID TOTAL\n" at a
 // fixed width, so that it can be read at any moment and after the exit.
 //
+// Full: once a send on that port would block (its peer reads nothing), the
+// file QUORVEL_SEND_FULL is made.
+//
 // Slow: each write() to the file QUORVEL_SLOW_OUTPUT waits a millisecond
 // before it starts, as a busy disk would make it wait.
 #include <dlfcn.h>
@@ -67,6 +70,21 @@ extern "C" ssize_t recvmsg(int fd, msghdr *message, int flags) {
         int saved = errno;
         if (on_watched_port(fd)) {
             count(n);
+        }
+        errno = saved;
+    }
+    return n;
+}
+
+extern "C" ssize_t sendmsg(int fd, const msghdr *message, int flags) {
+    using sendmsg_fn = ssize_t (*)(int, const msghdr *, int);
+    static sendmsg_fn real = reinterpret_cast<sendmsg_fn>(dlsym(RTLD_NEXT, "sendmsg"));
+    ssize_t n = real(fd, message, flags);
+    const char *full = getenv("QUORVEL_SEND_FULL");
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && full != nullptr) {
+        int saved = errno;
+        if (on_watched_port(fd)) {
+            close(open(full, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
         }
         errno = saved;
     }
