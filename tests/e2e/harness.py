@@ -105,6 +105,7 @@ class Stream:
         """pace: seconds to idle between reads of 4 KiB, a slow reader."""
         self.data = bytearray()
         self.closed = False
+        self.about = lambda: ""  # said when a wait fails: what the writer became
         self.cond = threading.Condition()
         self.thread = threading.Thread(target=self._pump, args=(pipe, pace), daemon=True)
         self.thread.start()
@@ -134,8 +135,8 @@ class Stream:
             while not predicate(self.data):
                 left = deadline - time.monotonic()
                 if left <= 0 or (self.closed and not predicate(self.data)):
-                    raise AssertionError("timed out waiting for %s; got so far:\n%r"
-                                         % (what, bytes(self.data[-4000:])))
+                    raise AssertionError("timed out waiting for %s%s; got so far:\n%r"
+                                         % (what, self.about(), bytes(self.data[-4000:])))
                 self.cond.wait(min(left, 0.5))
             return self.data
 
@@ -199,6 +200,7 @@ class Server:
             self.proc.stdout = os.fdopen(read_end, "rb", buffering=0)
         self.out = FileStream(stdout.name) if stdout else Stream(self.proc.stdout, pace)
         self.err = Stream(self.proc.stderr)
+        self.out.about = self.err.about = lambda: " (exit status %r)" % self.proc.poll()
         self._mark = 0  # how much of stdout the test has checked so far (see mark)
         self.owed = b""  # the end of the last block checked, still to come
         self.port = None
