@@ -107,6 +107,38 @@ static int open_copy(const opt_t *opt, out_t *out) {
     return 0;
 }
 
+// Appends the bytes of the file of --body @FILE to into: REPLY_BODY_MAX at
+// most. A FIFO's waits for its writer, and a stop ends them. Returns 0, or
+// -1 with errno set (EFBIG: the file holds more).
+static int read_body(const opt_t *opt, buf_t *into) {
+    int fd;
+    do {
+        fd = file_open_read(opt->body, opt->body_arg);
+    } while (fd < 0 && errno == EINTR && stop_signal() == 0);
+    if (fd < 0) {
+        return -1;
+    }
+    char chunk[65536];
+    int taken = 0;
+    for (;;) {
+        int n = file_read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR && stop_signal() == 0) {
+            continue;
+        }
+        if (n > REPLY_BODY_MAX - taken || (n > 0 && buf_push(into, chunk, n) != n)) {
+            errno = n > REPLY_BODY_MAX - taken ? EFBIG : ENOMEM;
+            n = -1;
+        }
+        if (n <= 0) {
+            int code = errno;
+            file_close(fd);
+            errno = code;
+            return n == 0 ? 0 : -1;
+        }
+        taken += n;
+    }
+}
+
 // Makes the reply that -H, --body and --cors ask for: the body read once,
 // here. Returns 0; 1 when it cannot be had (said on standard error); or,
 // after a stop (while a FIFO waits for its writer), the exit status it
@@ -116,7 +148,7 @@ static int make_reply(const opt_t *opt, reply_t *reply) {
     char err[OPT_ERROR_SIZE];
     int rc = 0;
     if (opt->body != nullptr && opt->body[0] == '@') {
-        rc = file_read_all(opt->body, opt->body_arg, &body, REPLY_BODY_MAX);
+        rc = read_body(opt, &body);
         if (rc != 0 && stop_signal() != 0) {
             buf_destroy(&body);
             return stop_status();

@@ -86,10 +86,18 @@ void time_local_text(char *text);
 // descriptor, or -1 with errno set.
 int file_open_append(const char *path, int arg);
 
-// Appends the bytes of the file at path, argument arg of the command line
-// less its first character (the @ of --body @FILE), to into: max bytes at
-// most. Returns 0, or -1 with errno set (EFBIG: the file holds more).
-int file_read_all(const char *path, int arg, buf_t *into, int max);
+// Opens the file at path, argument arg of the command line less its first
+// character (the @ of --body @FILE), for reading its bytes as they are. A
+// FIFO's open waits for its writer. Returns its descriptor, or -1 with
+// errno set.
+int file_open_read(const char *path, int arg);
+
+// Reads up to len bytes from fd into p. Returns the count, 0 at the end,
+// or -1 with errno set.
+int file_read(int fd, char *p, int len);
+
+// Closes fd.
+void file_close(int fd);
 
 // Appends word, argument arg of the command line, to into as UTF-8 (on
 // Windows, from the command line the system has in UTF-16: main's words

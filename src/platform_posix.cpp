@@ -62,35 +62,17 @@ int file_open_append(const char *path, int arg) {
     return fd;
 }
 
-int file_read_all(const char *path, int arg, buf_t *into, int max) {
+int file_open_read(const char *path, int arg) {
     (void)arg;
-    int fd;
-    do {
-        fd = open(path + 1, O_RDONLY | O_CLOEXEC); // a FIFO's waits for its writer
-    } while (fd < 0 && errno == EINTR && stop_signal() == 0);
-    if (fd < 0) {
-        return -1;
-    }
-    char chunk[65536];
-    int taken = 0;
-    for (;;) {
-        ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR && stop_signal() == 0) {
-            continue;
-        }
-        if (n <= 0) {
-            int code = errno;
-            close(fd);
-            errno = code;
-            return n == 0 ? 0 : -1;
-        }
-        if (n > max - taken || buf_push(into, chunk, static_cast<int>(n)) != n) {
-            close(fd);
-            errno = n > max - taken ? EFBIG : ENOMEM;
-            return -1;
-        }
-        taken += static_cast<int>(n);
-    }
+    return open(path + 1, O_RDONLY | O_CLOEXEC);
+}
+
+int file_read(int fd, char *p, int len) {
+    return static_cast<int>(read(fd, p, static_cast<size_t>(len)));
+}
+
+void file_close(int fd) {
+    close(fd);
 }
 
 int arg_text(const char *word, int arg, buf_t *into) {

@@ -141,31 +141,19 @@ int file_open_append(const char *path, int arg) {
     return _sopen(path, flags, _SH_DENYNO, _S_IREAD | _S_IWRITE);
 }
 
-int file_read_all(const char *path, int arg, buf_t *into, int max) {
+int file_open_read(const char *path, int arg) {
     const int flags = _O_RDONLY | _O_BINARY | _O_NOINHERIT;
     const wchar_t *wide = wide_arg(arg);
-    int fd = wide != nullptr && *wide != L'\0' ? _wsopen(wide + 1, flags, _SH_DENYNO)
-                                               : _sopen(path + 1, flags, _SH_DENYNO);
-    if (fd < 0) {
-        return -1;
-    }
-    char chunk[65536];
-    int taken = 0;
-    for (;;) {
-        int n = _read(fd, chunk, sizeof chunk);
-        if (n <= 0) {
-            int code = errno;
-            _close(fd);
-            errno = code;
-            return n == 0 ? 0 : -1;
-        }
-        if (n > max - taken || buf_push(into, chunk, n) != n) {
-            _close(fd);
-            errno = n > max - taken ? EFBIG : ENOMEM;
-            return -1;
-        }
-        taken += n;
-    }
+    return wide != nullptr && *wide != L'\0' ? _wsopen(wide + 1, flags, _SH_DENYNO)
+                                             : _sopen(path + 1, flags, _SH_DENYNO);
+}
+
+int file_read(int fd, char *p, int len) {
+    return _read(fd, p, static_cast<unsigned>(len));
+}
+
+void file_close(int fd) {
+    _close(fd);
 }
 
 int arg_text(const char *word, int arg, buf_t *into) {
