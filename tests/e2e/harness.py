@@ -394,4 +394,8 @@ def wine_kept_up():
         yield
     finally:
         keeper.stdin.close()  # cmd ends at the end of its input
-        keeper.wait(TIMEOUT)
+        try:
+            keeper.wait(TIMEOUT)
+        except subprocess.TimeoutExpired:
+            keeper.kill()  # it is ours to end, and no test's result
+            keeper.wait(TIMEOUT)
