@@ -65,6 +65,9 @@ def serve(server):
             c.send(head + b"\r\n\r\n", body, pause=0.2)
             check.assertEqual(c.reply(), REPLY)
             server.expect_block(check, c.port, request)
+    # The last block ends once its client's close is seen; the PE32 build is
+    # killed, not stopped, so its end is waited for here.
+    server.mark
     return bytes(server.out.data)
 
 
