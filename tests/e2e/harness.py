@@ -11,6 +11,7 @@ and QUORVEL_TIMEOUT_SCALE stretches every deadline for slow launchers.
 import contextlib
 import os
 import pty
+import random
 import re
 import shlex
 import signal
@@ -55,10 +56,20 @@ def announcement(client_port, host=b"127.0.0.1"):
 
 
 def free_port():
-    """A port nobody held a moment ago (for tests that must name one)."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A port nobody holds (for tests that must name one), taken below the
+    range the system hands out to clients: no client of a test running
+    alongside can take it before the listener binds it."""
+    with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+        clients_from = int(f.read().split()[0])
+    for _ in range(100):
+        port = random.randrange(20000, max(clients_from, 20001))
+        with socket.socket() as s:
+            try:
+                s.bind(("0.0.0.0", port))
+            except OSError:
+                continue
+            return port
+    raise AssertionError("no free port below %d" % clients_from)
 
 
 def port_is_free(port):
@@ -154,6 +165,7 @@ class FileStream(Stream):
         self.path = path
         self.data = bytearray()
         self.closed = False
+        self.about = lambda: ""
         self.thread = threading.Thread(target=lambda: None)
         self.thread.start()
 
@@ -165,7 +177,8 @@ class FileStream(Stream):
             if predicate(self.data):
                 return self.data
             if time.monotonic() > deadline:
-                raise AssertionError("timed out waiting for %s in %s" % (what, self.path))
+                raise AssertionError("timed out waiting for %s in %s%s"
+                                     % (what, self.path, self.about()))
             time.sleep(0.02)
 
 
@@ -200,7 +213,9 @@ class Server:
             self.proc.stdout = os.fdopen(read_end, "rb", buffering=0)
         self.out = FileStream(stdout.name) if stdout else Stream(self.proc.stdout, pace)
         self.err = Stream(self.proc.stderr)
-        self.out.about = self.err.about = lambda: " (exit status %r)" % self.proc.poll()
+        self.out.about = lambda: " (exit status %r; stderr %r)" % (self.proc.poll(),
+                                                                   bytes(self.err.data[-400:]))
+        self.err.about = lambda: " (exit status %r)" % self.proc.poll()
         self._mark = 0  # how much of stdout the test has checked so far (see mark)
         self.owed = b""  # the end of the last block checked, still to come
         self.port = None
