@@ -135,6 +135,7 @@ class CtrlC(unittest.TestCase):
                 os.kill(pid, signal.SIGINT)
                 err = s.err.wait(lambda d: STATUS.search(d), TIMEOUT, "the exit status")
                 status = int(STATUS.search(err).group(1))
+                s.wait_exit()  # cmd ends by itself; a Ctrl-C as it ends may kill it
         finally:
             if status is None and pid is not None:
                 os.kill(pid, signal.SIGKILL)  # Wine detaches it from cmd: nothing else ends it
