@@ -395,14 +395,16 @@ def exchange(test, server, *parts, pause=0.0, echoed=None, early=()):
 
 
 @contextlib.contextmanager
-def wine_kept_up():
+def wine_kept_up(launcher=None):
     """Keeps Wine up from run to run, started with no pipe of a Server's: the
     processes Wine starts with it hold on to its output, and would keep a
-    Server's streams open for seconds after the program has gone."""
-    if not WINE:
+    Server's streams open for seconds after the program has gone (and its
+    server writes there, as it ends, what a killed program left in it)."""
+    launcher = LAUNCHER if launcher is None else launcher
+    if not any("wine" in os.path.basename(word) for word in launcher):
         yield
         return
-    keeper = subprocess.Popen(LAUNCHER + ["cmd", "/k", "echo up"], stdin=subprocess.PIPE,
+    keeper = subprocess.Popen(launcher + ["cmd", "/k", "echo up"], stdin=subprocess.PIPE,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     try:
         Stream(keeper.stdout).wait(lambda d: b"up\r\n" in d, TIMEOUT, "Wine")
