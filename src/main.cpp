@@ -189,7 +189,7 @@ int main(int argc, char **argv) {
     static out_t out;
     static reply_t reply;
     static listener_t listener;
-    opt_t opt;
+    static opt_t opt;
     char err[OPT_ERROR_SIZE];
     WSADATA wsaData;
     SOCKET listen_fd = INVALID_SOCKET;
@@ -205,29 +205,23 @@ int main(int argc, char **argv) {
     // and what clients send made visible (see out.h).
     out_init(&out, fileno(stdout), fd_is_terminal(fileno(stdout)));
 
-    int rc = opt_read(&opt, argc, argv, HELP_ALIAS, err);
-    if (rc != 0) {
+    if (opt_read(&opt, argc, argv, HELP_ALIAS, err) != 0) {
         fputs(err, stderr);
+        return startup_failed(nullptr, 0);
     }
-    if (rc == 0 && opt.query != OPT_LISTEN) {
-        rc = answer_query(&opt, &out);
-        opt_destroy(&opt);
-        return rc;
+    if (opt.query != OPT_LISTEN) {
+        return answer_query(&opt, &out);
     }
     // A word that looks like an option but is none is ignored, as ever,
     // but said: a misspelt option (--status=503) would otherwise change
     // nothing without a word.
     const int *ignored = reinterpret_cast<const int *>(buf_get_head(&opt.ignored));
-    for (int i = 0; rc == 0 && i < buf_get_length(&opt.ignored) / static_cast<int>(sizeof(int));
-         i++) {
+    for (int i = 0; i < buf_get_length(&opt.ignored) / static_cast<int>(sizeof(int)); i++) {
         fprintf(stderr, "%s: no such option, ignored (quorvel --help lists them)\n",
                 argv[ignored[i]]);
     }
-    opt_destroy(&opt);
+    int rc = make_reply(&opt, &reply);
     if (rc != 0) {
-        return startup_failed(nullptr, 0);
-    }
-    if ((rc = make_reply(&opt, &reply)) != 0) {
         return rc == 1 ? startup_failed(nullptr, 0) : rc;
     }
     rc = WSAStartup(MAKEWORD(2, 0), &wsaData);

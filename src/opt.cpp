@@ -241,11 +241,6 @@ static int take(opt_t *po, int which, const char *option, const char *value, int
     }
 }
 
-int opt_destroy(opt_t *po) {
-    buf_destroy(&po->ignored);
-    return 0;
-}
-
 int opt_read(opt_t *po, int argc, char **argv, const char *help_alias, char *err) {
     memset(po, 0, sizeof *po); // the list of ignored words without storage: it grows as needed
     arg_t words;               // without argument 0

@@ -66,11 +66,9 @@ extern const char opt_usage[];
 // Returns 0; or -1 when an option lacks its value or a value is bad, with a
 // one-line message (newline included) in err that names the option and the
 // value. A query always reads successfully: whatever else the line holds,
-// it is answered. opt_destroy frees what it holds, whatever it returned.
+// it is answered. The list of ignored words is on the heap, kept for the
+// life of the process, as *po is.
 int opt_read(opt_t *po, int argc, char **argv, const char *help_alias, char *err);
-
-// Frees what opt_read made. Returns 0.
-int opt_destroy(opt_t *po);
 
 // The message for a -b value that is no address (value null: none given),
 // into err (OPT_ERROR_SIZE bytes).
